@@ -1,0 +1,36 @@
+#pragma once
+// A text window seen as a list of lines plus a caret. The receive renderer and the line editor
+// work on this, so they run the same against a widget and against memory.
+//
+// Lines hold bytes: each byte is the character with the same code (ISO 8859-1). A box with no
+// text has no lines (LineCount() == 0); appending an empty line to it gives one empty line.
+// Every write (ReplaceLine, AppendLine, AppendLines) leaves the caret at the end of the text
+// written, so the caret line is then the line written (the last one for appends).
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvel {
+
+class LineBox {
+public:
+    virtual ~LineBox() = default;
+
+    virtual int LineCount() const = 0;
+    virtual std::string Line(int index) const = 0;
+    virtual void ReplaceLine(int index, std::string_view text) = 0;
+    virtual void AppendLine(std::string_view text) = 0;
+    // Several lines in one edit: one repaint and one layout pass for a whole chunk.
+    virtual void AppendLines(const std::vector<std::string>& lines) = 0;
+    virtual void RemoveLine(int index) = 0;
+    virtual void Clear() = 0;
+
+    // Index of the line holding the caret; 0 for an empty box.
+    virtual int CaretLine() const = 0;
+
+    virtual void Repaint() = 0;
+    virtual void ScrollToEnd() = 0;
+};
+
+}  // namespace corvel
