@@ -8,7 +8,9 @@ Host::TimerId FakeHost::StartTimer(std::uint32_t periodMs, TickFn onTick) {
     return id;
 }
 
-void FakeHost::StopTimer(TimerId id) { timers_.erase(id); }
+void FakeHost::StopTimer(TimerId id) {
+    timers_.erase(id);
+}
 
 std::uint32_t FakeHost::TimerPeriod(TimerId id) const {
     auto it = timers_.find(id);

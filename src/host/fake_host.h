@@ -11,7 +11,7 @@
 namespace corvel {
 
 class FakeHost : public Host {
-public:
+  public:
     std::uint64_t NowMs() override { return now_; }
 
     TimerId StartTimer(std::uint32_t periodMs, TickFn onTick) override;
@@ -37,7 +37,7 @@ public:
     std::uint64_t processMessagesCalls = 0;
     int beeps = 0;
 
-private:
+  private:
     struct Timer {
         std::uint32_t period;
         std::uint64_t due;

@@ -9,7 +9,7 @@
 namespace corvel {
 
 class Host {
-public:
+  public:
     using TimerId = std::uint32_t;  // 0 never names a timer
     using TickFn = std::function<void()>;
 

@@ -18,7 +18,9 @@ Host::TimerId StdHost::StartTimer(std::uint32_t periodMs, TickFn onTick) {
     return id;
 }
 
-void StdHost::StopTimer(TimerId id) { timers_.erase(id); }
+void StdHost::StopTimer(TimerId id) {
+    timers_.erase(id);
+}
 
 void StdHost::ProcessMessages() {
     const std::uint64_t now = NowMs();

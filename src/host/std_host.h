@@ -11,7 +11,7 @@
 namespace corvel {
 
 class StdHost : public Host {
-public:
+  public:
     StdHost();
     std::uint64_t NowMs() override;
     TimerId StartTimer(std::uint32_t periodMs, TickFn onTick) override;
@@ -19,7 +19,7 @@ public:
     void ProcessMessages() override;
     void Beep() override {}
 
-private:
+  private:
     struct Timer {
         std::uint32_t period;
         std::uint64_t due;
