@@ -1,0 +1,516 @@
+#include "comport/sim_port.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <limits>
+#include <map>
+#include <mutex>
+
+#include "host/fake_host.h"
+
+namespace corvel {
+
+namespace {
+constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint32_t kDefaultOutCapacity = 4096;
+std::atomic<ComHandleValue> g_nextId{100};
+
+std::uint64_t SteadyMs() {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+}  // namespace
+
+// Shared by the two ends of a pair: one lock, one condition, one clock.
+struct SimDevice::Wire {
+    std::mutex mu;
+    std::condition_variable cv;
+    FakeHost* fake = nullptr;
+    SimDevice* ends[2] = {nullptr, nullptr};
+
+    std::uint64_t Now() const { return fake ? fake->NowMs() : SteadyMs(); }
+    SimDevice* Other(const SimDevice* d) const { return ends[0] == d ? ends[1] : ends[0]; }
+};
+
+struct SimDevice::State {
+    std::deque<std::uint8_t> rx;   // arrived, not yet read by the port's owner
+    std::deque<std::uint8_t> out;  // written, not yet on the wire
+    std::string wire;              // left the output queue (lone device)
+    std::multimap<std::uint64_t, std::string> scheduled;
+    std::uint64_t lastDrain = 0;
+    std::uint32_t drainRate = 0;
+    std::uint32_t outCapacity = 0;
+    std::uint32_t setupOut = 0;
+    bool reportEmptyOut = false;
+    bool cts = true;
+    bool ctsFlow = false;
+    bool open = false;
+    bool lost = false;
+    int failReads = 0;
+    PortErrorKind refuse = PortErrorKind::None;
+    Records rec;
+
+    std::uint32_t Capacity() const {
+        if (outCapacity) return outCapacity;
+        return setupOut ? setupOut : kDefaultOutCapacity;
+    }
+    bool Held() const { return ctsFlow && !cts; }
+};
+
+SimDevice::SimDevice() : wire_(std::make_shared<Wire>()), st_(std::make_unique<State>()) {
+    id_ = g_nextId.fetch_add(1);
+    wire_->ends[0] = this;
+}
+
+SimDevice::~SimDevice() {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    for (auto& e : wire_->ends)
+        if (e == this) e = nullptr;
+}
+
+std::shared_ptr<SimDevice> SimDevice::Make() {
+    return std::make_shared<SimDevice>();
+}
+
+std::pair<std::shared_ptr<SimDevice>, std::shared_ptr<SimDevice>> SimDevice::MakePair() {
+    auto a = Make();
+    auto b = Make();
+    b->wire_ = a->wire_;
+    a->wire_->ends[1] = b.get();
+    return {a, b};
+}
+
+struct SimDeviceAccess {
+    static SimDevice::State& Get(SimDevice* d) { return *d->st_; }
+};
+
+namespace {
+
+// Moves what is due: scheduled arrivals, and output that the drain rate lets onto the wire.
+// Called with the wire locked.
+void Pump(SimDevice::Wire& w, std::uint64_t now) {
+    for (SimDevice* d : w.ends) {
+        if (!d) continue;
+        SimDevice::State& s = SimDeviceAccess::Get(d);
+        while (!s.scheduled.empty() && s.scheduled.begin()->first <= now) {
+            const std::string& bytes = s.scheduled.begin()->second;
+            s.rx.insert(s.rx.end(), bytes.begin(), bytes.end());
+            s.scheduled.erase(s.scheduled.begin());
+        }
+    }
+    for (SimDevice* d : w.ends) {
+        if (!d) continue;
+        SimDevice::State& s = SimDeviceAccess::Get(d);
+        if (s.out.empty() || s.Held() || s.lost) {
+            s.lastDrain = now;
+            continue;
+        }
+        std::size_t n = s.out.size();
+        if (s.drainRate) {
+            const std::uint64_t budget = (now - std::min(now, s.lastDrain)) * s.drainRate;
+            n = static_cast<std::size_t>(std::min<std::uint64_t>(n, budget));
+        }
+        if (n == 0) continue;
+        s.lastDrain = now;
+        SimDevice* other = w.Other(d);
+        if (other) {
+            SimDevice::State& o = SimDeviceAccess::Get(other);
+            o.rx.insert(o.rx.end(), s.out.begin(), s.out.begin() + static_cast<std::ptrdiff_t>(n));
+        } else {
+            s.wire.append(s.out.begin(), s.out.begin() + static_cast<std::ptrdiff_t>(n));
+        }
+        s.out.erase(s.out.begin(), s.out.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+}
+
+// The earliest moment something can change by itself: a scheduled arrival or a draining byte.
+std::uint64_t NextEvent(SimDevice::Wire& w, std::uint64_t now) {
+    std::uint64_t next = kNever;
+    for (SimDevice* d : w.ends) {
+        if (!d) continue;
+        SimDevice::State& s = SimDeviceAccess::Get(d);
+        if (!s.scheduled.empty()) next = std::min(next, s.scheduled.begin()->first);
+        if (!s.out.empty() && !s.Held() && !s.lost) next = std::min(next, now + 1);
+    }
+    return next;
+}
+
+}  // namespace
+
+// Waits until cond holds (checked with the wire locked after pumping) or ms pass.
+// Fake time moves the host's clock; real time sleeps on the condition variable.
+template <typename Cond>
+static bool WaitOn(SimDevice::Wire& w, std::uint32_t ms, Cond cond) {
+    std::unique_lock<std::mutex> lock(w.mu);
+    const std::uint64_t deadline = w.Now() + ms;
+    for (;;) {
+        const std::uint64_t now = w.Now();
+        Pump(w, now);
+        if (cond()) return true;
+        if (now >= deadline) return false;
+        const std::uint64_t until = std::min(deadline, NextEvent(w, now));
+        const std::uint64_t step = std::max<std::uint64_t>(1, until - std::min(until, now));
+        if (w.fake) {
+            FakeHost* host = w.fake;
+            lock.unlock();
+            host->Advance(step);  // due timers fire here, outside the lock
+            lock.lock();
+        } else {
+            w.cv.wait_for(lock, std::chrono::milliseconds(step));
+        }
+    }
+}
+
+void SimDevice::UseHost(FakeHost& host) {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    wire_->fake = &host;
+    for (SimDevice* d : wire_->ends)
+        if (d) d->st_->lastDrain = host.NowMs();
+}
+
+void SimDevice::RemoteWrite(std::string_view bytes) {
+    RemoteWrite(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+void SimDevice::RemoteWrite(const std::uint8_t* data, std::size_t size) {
+    {
+        std::lock_guard<std::mutex> lock(wire_->mu);
+        if (!st_->lost) st_->rx.insert(st_->rx.end(), data, data + size);
+    }
+    wire_->cv.notify_all();
+}
+
+void SimDevice::ScheduleRemoteWrite(std::uint64_t delayMs, std::string_view bytes) {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    st_->scheduled.emplace(wire_->Now() + delayMs, std::string(bytes));
+}
+
+std::string SimDevice::RemoteRead(std::size_t maxBytes) {
+    std::string out;
+    {
+        std::lock_guard<std::mutex> lock(wire_->mu);
+        Pump(*wire_, wire_->Now());
+        const std::size_t n = std::min(maxBytes, st_->wire.size());
+        out = st_->wire.substr(0, n);
+        st_->wire.erase(0, n);
+    }
+    wire_->cv.notify_all();
+    return out;
+}
+
+std::size_t SimDevice::RemoteAvailable() {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    Pump(*wire_, wire_->Now());
+    return st_->wire.size();
+}
+
+bool SimDevice::RemoteWait(std::size_t n, std::uint32_t ms) {
+    State& s = *st_;
+    return WaitOn(*wire_, ms, [&] { return s.wire.size() >= n; });
+}
+
+void SimDevice::SetCts(bool on) {
+    {
+        std::lock_guard<std::mutex> lock(wire_->mu);
+        Pump(*wire_, wire_->Now());
+        st_->cts = on;
+        st_->lastDrain = wire_->Now();
+    }
+    wire_->cv.notify_all();
+}
+
+void SimDevice::SetDrainRate(std::uint32_t bytesPerMs) {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    st_->drainRate = bytesPerMs;
+    st_->lastDrain = wire_->Now();
+}
+
+void SimDevice::SetOutCapacity(std::uint32_t bytes) {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    st_->outCapacity = bytes;
+}
+
+void SimDevice::SetReportEmptyOutQueue(bool on) {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    st_->reportEmptyOut = on;
+}
+
+void SimDevice::FailReads(int count) {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    st_->failReads = count;
+}
+
+void SimDevice::Unplug() {
+    {
+        std::lock_guard<std::mutex> lock(wire_->mu);
+        st_->lost = true;
+    }
+    wire_->cv.notify_all();
+}
+
+void SimDevice::RefuseOpen(PortErrorKind kind) {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    st_->refuse = kind;
+}
+
+SimDevice::Records SimDevice::GetRecords() {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    return st_->rec;
+}
+
+bool SimDevice::IsOpen() {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    return st_->open;
+}
+
+std::size_t SimDevice::RxQueued() {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    Pump(*wire_, wire_->Now());
+    return st_->rx.size();
+}
+
+std::size_t SimDevice::OutQueued() {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    Pump(*wire_, wire_->Now());
+    return st_->out.size();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Registry and the port layer over it
+
+struct SimPortRegistry::Table {
+    std::mutex mu;
+    std::map<std::string, std::shared_ptr<SimDevice>> byName;
+};
+
+class SimPortIo : public ComPortIo {
+  public:
+    explicit SimPortIo(std::shared_ptr<SimPortRegistry::Table> table) : table_(std::move(table)) {}
+    ~SimPortIo() override { Close(); }
+
+    bool Open(const std::string& name) override {
+        if (dev_) return Fail(PortErrorKind::Busy, "port already open");
+        std::shared_ptr<SimDevice> d;
+        {
+            std::lock_guard<std::mutex> lock(table_->mu);
+            auto it = table_->byName.find(name);
+            if (it != table_->byName.end()) d = it->second;
+        }
+        if (!d) return Fail(PortErrorKind::NotFound, "no such port: " + name);
+        return Attach(d, name);
+    }
+
+    bool IsOpen() const override { return dev_ != nullptr; }
+
+    void Close() override {
+        if (!dev_) return;
+        {
+            std::lock_guard<std::mutex> lock(dev_->wire_->mu);
+            dev_->st_->open = false;
+            ++dev_->st_->rec.closes;
+        }
+        dev_->wire_->cv.notify_all();
+        dev_.reset();
+    }
+
+    ComHandleValue Handle() const override { return dev_ ? dev_->Id() : 0; }
+
+    bool Adopt(ComHandleValue handle) override {
+        Close();
+        std::shared_ptr<SimDevice> d;
+        {
+            std::lock_guard<std::mutex> lock(table_->mu);
+            for (auto& [name, dev] : table_->byName)
+                if (dev->Id() == handle) d = dev;
+        }
+        if (!d) return Fail(PortErrorKind::NotFound, "unknown handle");
+        {
+            std::lock_guard<std::mutex> lock(d->wire_->mu);
+            d->st_->open = true;  // the handle was opened elsewhere: no exclusivity check
+        }
+        dev_ = d;
+        return true;
+    }
+
+    void Detach() override { dev_.reset(); }
+
+    bool ApplySettings(const LineSettingsRecord& r) override {
+        return Op([&](SimDevice::State& s) {
+            s.rec.settings.push_back(r);
+            s.ctsFlow = (r.Flags & kDcbOutxCtsFlow) != 0;
+            s.rec.dtr = (r.Flags & kDcbDtrControlEnable) != 0;
+            s.rec.rts = (r.Flags & kDcbRtsControlHandshake) != 0;
+            return true;
+        });
+    }
+
+    bool Purge(std::uint32_t flags) override {
+        return Op([&](SimDevice::State& s) {
+            s.rec.purges.push_back(flags);
+            if (flags & (kPurgeRxAbort | kPurgeRxClear)) s.rx.clear();
+            if (flags & (kPurgeTxAbort | kPurgeTxClear)) s.out.clear();
+            return true;
+        });
+    }
+
+    bool SetupQueues(std::uint32_t inSize, std::uint32_t outSize) override {
+        return Op([&](SimDevice::State& s) {
+            s.rec.queueSizes.emplace_back(inSize, outSize);
+            s.setupOut = outSize;
+            return true;
+        });
+    }
+
+    bool SetNonBlockingTimeouts() override {
+        return Op([&](SimDevice::State& s) {
+            ++s.rec.timeoutsSet;
+            return true;
+        });
+    }
+
+    std::int32_t Read(std::uint8_t* buf, std::int32_t maxBytes) override {
+        std::int32_t got = -1;
+        Op([&](SimDevice::State& s) {
+            if (s.failReads != 0) {
+                if (s.failReads > 0) --s.failReads;
+                return Fail(PortErrorKind::Other, "read failed");
+            }
+            const auto n = static_cast<std::int32_t>(std::min<std::size_t>(
+                s.rx.size(), static_cast<std::size_t>(std::max(0, maxBytes))));
+            std::copy_n(s.rx.begin(), n, buf);
+            s.rx.erase(s.rx.begin(), s.rx.begin() + n);
+            got = n;
+            return true;
+        });
+        return got;
+    }
+
+    std::int32_t Write(const std::uint8_t* data, std::int32_t size) override {
+        std::int32_t put = -1;
+        Op([&](SimDevice::State& s) {
+            const std::size_t room =
+                s.Capacity() - std::min<std::size_t>(s.Capacity(), s.out.size());
+            const auto n = static_cast<std::int32_t>(
+                std::min<std::size_t>(room, static_cast<std::size_t>(std::max(0, size))));
+            s.out.insert(s.out.end(), data, data + n);
+            s.rec.writes.push_back(n);
+            put = n;
+            return true;
+        });
+        if (dev_) dev_->wire_->cv.notify_all();
+        return put;
+    }
+
+    std::int32_t OutQueueCount() override {
+        std::int32_t count = -1;
+        Op([&](SimDevice::State& s) {
+            count = s.reportEmptyOut ? 0 : static_cast<std::int32_t>(s.out.size());
+            return true;
+        });
+        return count;
+    }
+
+    bool Escape(std::uint32_t fn) override {
+        return Op([&](SimDevice::State& s) {
+            s.rec.escapes.push_back(fn);
+            switch (fn) {
+                case kEscSetDtr:
+                    s.rec.dtr = true;
+                    return true;
+                case kEscClrDtr:
+                    s.rec.dtr = false;
+                    return true;
+                case kEscSetRts:
+                    s.rec.rts = true;
+                    return true;
+                case kEscClrRts:
+                    s.rec.rts = false;
+                    return true;
+                default:
+                    return Fail(PortErrorKind::Other, "unknown escape function");
+            }
+        });
+    }
+
+    bool WaitReadable(std::uint32_t ms) override {
+        if (!dev_) return Fail(PortErrorKind::Other, "port not open");
+        SimDevice::State& s = *dev_->st_;
+        return WaitOn(*dev_->wire_, ms,
+                      [&] { return s.lost || s.failReads != 0 || !s.rx.empty(); });
+    }
+
+    bool WaitWritable(std::uint32_t ms) override {
+        if (!dev_) return Fail(PortErrorKind::Other, "port not open");
+        SimDevice::State& s = *dev_->st_;
+        return WaitOn(*dev_->wire_, ms, [&] { return s.lost || s.out.size() < s.Capacity(); });
+    }
+
+    PortErrorKind LastErrorKind() const override { return kind_; }
+    std::string LastErrorMessage() const override { return message_; }
+
+  private:
+    bool Fail(PortErrorKind kind, std::string message) {
+        kind_ = kind;
+        message_ = std::move(message);
+        return false;
+    }
+
+    bool Attach(const std::shared_ptr<SimDevice>& d, const std::string& name) {
+        std::lock_guard<std::mutex> lock(d->wire_->mu);
+        SimDevice::State& s = *d->st_;
+        if (s.lost) return Fail(PortErrorKind::NotFound, "device removed: " + name);
+        if (s.refuse != PortErrorKind::None) return Fail(s.refuse, "open refused: " + name);
+        if (s.open) return Fail(PortErrorKind::Busy, "port in use: " + name);
+        s.open = true;
+        ++s.rec.opens;
+        dev_ = d;
+        return true;
+    }
+
+    // Runs f on the open device's state under its lock; fails when closed or unplugged.
+    template <typename F>
+    bool Op(F f) {
+        if (!dev_) return Fail(PortErrorKind::Other, "port not open");
+        std::lock_guard<std::mutex> lock(dev_->wire_->mu);
+        SimDevice::State& s = *dev_->st_;
+        if (s.lost) return Fail(PortErrorKind::DeviceLost, "device removed");
+        Pump(*dev_->wire_, dev_->wire_->Now());
+        const bool ok = f(s);
+        Pump(*dev_->wire_, dev_->wire_->Now());  // output written at an unlimited rate leaves now
+        return ok;
+    }
+
+    std::shared_ptr<SimPortRegistry::Table> table_;
+    std::shared_ptr<SimDevice> dev_;
+    PortErrorKind kind_ = PortErrorKind::None;
+    std::string message_;
+};
+
+SimPortRegistry::SimPortRegistry() : table_(std::make_shared<Table>()) {}
+
+void SimPortRegistry::Add(const std::string& name, std::shared_ptr<SimDevice> device) {
+    std::lock_guard<std::mutex> lock(table_->mu);
+    table_->byName[name] = std::move(device);
+}
+
+void SimPortRegistry::Remove(const std::string& name) {
+    std::lock_guard<std::mutex> lock(table_->mu);
+    table_->byName.erase(name);
+}
+
+std::shared_ptr<SimDevice> SimPortRegistry::Find(const std::string& name) const {
+    std::lock_guard<std::mutex> lock(table_->mu);
+    auto it = table_->byName.find(name);
+    return it == table_->byName.end() ? nullptr : it->second;
+}
+
+std::unique_ptr<ComPortIo> SimPortRegistry::MakeIo() const {
+    return std::make_unique<SimPortIo>(table_);
+}
+
+}  // namespace corvel
