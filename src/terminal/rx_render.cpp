@@ -1,0 +1,415 @@
+#include "terminal/rx_render.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace corvel {
+namespace {
+
+constexpr std::uint8_t kBel = 7;
+constexpr std::uint8_t kBs = 8;
+constexpr std::uint8_t kLf = 10;
+constexpr std::uint8_t kCr = 13;
+constexpr std::uint8_t kEsc = 27;
+constexpr std::uint8_t kFirstPrintable = 32;
+
+// Only the first two characters and the last one of a sequence mean anything, so a sender that
+// never ends its sequence cannot make us store more than this.
+constexpr std::size_t kMaxEscapeLength = 16;
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+constexpr std::array<const char*, 32> kControlNames = {
+    "NUL ", "SOH ", "STX ", "ETX ", "EOT ", "ENQ ", "ACK ", "BEL ", "BS  ", "HT  ", "LF  ",
+    "VT  ", "FF  ", "CR  ", "SO  ", "SI  ", "DLE ", "DC1 ", "DC2 ", "DC3 ", "DC4 ", "NAK ",
+    "SYN ", "ETB ", "CAN ", "EM  ", "SUB ", "ESC ", "FS  ", "GS  ", "RS  ", "US  "};
+
+bool EndsEscape(std::uint8_t b) {
+    return b == '(' || b == ')' || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+}
+
+// Hex dump layout (0-based): pair of slot s at 3s, 3s+1, then a space; ':' at 49; the character of
+// slot s at 51+s.
+constexpr std::size_t kHexColon = 49;
+constexpr std::size_t kHexChars = 51;
+
+}  // namespace
+
+std::string IntToBin(std::uint32_t value, int digits) {
+    if (digits <= 0) return {};
+    std::string bits(static_cast<std::size_t>(digits), '0');
+    for (std::size_t pos = bits.size(); value > 0 && pos > 0; value >>= 1) {
+        --pos;
+        if (value & 1u) bits[pos] = '1';
+    }
+    return bits;
+}
+
+void PutHexByte(std::string& line, std::uint8_t value, int slot) {
+    if (slot < 0 || slot > 15) return;
+    if (line.size() != HEX_LINE_LENGTH) line.assign(HEX_LINE_LENGTH, ' ');
+    char* p = line.data();
+    const auto s = static_cast<std::size_t>(slot);
+    p[3 * s] = kHexDigits[value >> 4];
+    p[3 * s + 1] = kHexDigits[value & 0x0F];
+    p[3 * s + 2] = ' ';
+    p[kHexColon] = ':';
+    p[kHexColon + 1] = ' ';
+    p[kHexChars + s] = (value >= 32 && value <= 127) ? static_cast<char>(value) : '.';
+}
+
+std::string RxColumnsLine(std::uint8_t b, const RxColumns& columns) {
+    std::string text;
+    if (columns.showChar) {
+        if (b < kFirstPrintable) {
+            text += kControlNames[b];
+        } else {
+            text += static_cast<char>(b);
+            text += "   ";
+        }
+    }
+    if (columns.showDec) {
+        char dec[5] = {' ', ' ', ' ', ' ', '\0'};
+        dec[2] = static_cast<char>('0' + b % 10);
+        if (b >= 10) dec[1] = static_cast<char>('0' + b / 10 % 10);
+        if (b >= 100) dec[0] = static_cast<char>('0' + b / 100);
+        text += dec;
+    }
+    if (columns.showHex) {
+        text += "0x";
+        text += kHexDigits[b >> 4];
+        text += kHexDigits[b & 0x0F];
+        text += ' ';
+    }
+    if (columns.showBin) text += IntToBin(b, 8);
+    return text;
+}
+
+int RxPanelWidth(const RxColumns& columns) {
+    if (!columns.Any()) return 0;
+    int width = 20;
+    if (columns.showDec) width += 34;
+    if (columns.showHex) width += 34;
+    if (columns.showChar) width += 34;
+    if (columns.showBin) width += 64;
+    return width;
+}
+
+std::string& tRxRenderer::LineBatch::Next() {
+    if (spare_.empty()) return lines_.emplace_back();
+    lines_.push_back(std::move(spare_.back()));
+    spare_.pop_back();
+    lines_.back().clear();
+    return lines_.back();
+}
+
+void tRxRenderer::LineBatch::Reset() {
+    while (!lines_.empty()) {
+        spare_.push_back(std::move(lines_.back()));
+        lines_.pop_back();
+    }
+}
+
+tRxRenderer::tRxRenderer(LineBox& memoUart, LineBox& memoUartAux, BeepFn beep)
+    : rxControl(memoUart), memoUart_(memoUart), memoUartAux_(memoUartAux), beep_(std::move(beep)) {
+    RebuildColumnTable();
+}
+
+void tRxRenderer::printf_ReceiveData(const std::uint8_t* data, std::size_t size) {
+    if (mode_ == RxMode::Ascii) {
+        PrintRxAscii(data, size);
+    } else {
+        PrintRxHex(data, size);
+    }
+}
+
+void tRxRenderer::PrintRxAscii(const std::uint8_t* data, std::size_t size) {
+    if (data == nullptr || size == 0) return;
+    tRxControl& rx = rxControl;
+    QueueColumns(data, size);
+
+    // Each chunk starts after the end of the window's last line, so a CR that ended the previous
+    // chunk does not make this one overwrite it.
+    const int count = memoUart_.LineCount();
+    if (count > 0) {
+        rx.capLine(count - 1);
+    } else {
+        rx.ControlClean();
+    }
+    DropPendingLines();
+
+    std::size_t i = 0;
+    while (i < size) {
+        const std::uint8_t b = data[i];
+        if (rx.escapeInit) {
+            const bool ends = EndsEscape(b);
+            if (ends || rx.escape.size() < kMaxEscapeLength - 1)
+                rx.escape.push_back(static_cast<char>(b));
+            ++i;
+            if (ends) {
+                RunEscapeSequence();
+                rx.escapeInit = false;
+            }
+            continue;
+        }
+        if (b >= kFirstPrintable) {
+            std::size_t run = 1;
+            while (i + run < size && data[i + run] >= kFirstPrintable) ++run;
+            WritePrintable(data + i, run);
+            i += run;
+            continue;
+        }
+        switch (b) {
+            case kBel:
+                if (beep_) beep_();
+                break;
+            case kBs:
+                rx.deleteChar(rx.curY - 1);
+                break;
+            case kLf:
+                NewLine();
+                break;
+            case kCr:
+                rx.curY = 1;
+                break;
+            case kEsc:
+                rx.escapeInit = true;
+                rx.escape.clear();
+                break;
+            default:  // every other control byte, TAB and form feed included, is dropped
+                break;
+        }
+        ++i;
+    }
+
+    FlushLines(true);
+    rx.memoLine.clear();
+    TrimReceive();
+    RefreshRxColumns();
+}
+
+void tRxRenderer::WritePrintable(const std::uint8_t* data, std::size_t count) {
+    tRxControl& rx = rxControl;
+    std::string& line = rx.memoLine;
+    if (rx.curY < 1 || static_cast<std::size_t>(rx.curY) > line.size() + 1) {
+        rx.curY = static_cast<std::int32_t>(line.size()) + 1;
+    }
+    const auto at = static_cast<std::size_t>(rx.curY) - 1;
+    const std::size_t overwrite = std::min(count, line.size() - at);
+    const char* text = reinterpret_cast<const char*>(data);
+    std::memcpy(line.data() + at, text, overwrite);
+    line.append(text + overwrite, count - overwrite);
+    rx.curY += static_cast<std::int32_t>(count);
+}
+
+// A line feed, as the line editor's replaceLine(true), but the finished line is held back and
+// written with the others of the chunk.
+void tRxRenderer::NewLine() {
+    tRxControl& rx = rxControl;
+    if (!havePendingHead_) {
+        pendingHead_.assign(rx.memoLine);
+        havePendingHead_ = true;
+    } else {
+        pendingLines_.Next().assign(rx.memoLine);
+    }
+    rx.memoLine.clear();
+    rx.curY = 1;
+}
+
+// Writes what the line feeds of this chunk left pending. At the end of a chunk the line being
+// edited follows them (or, with no line feed, replaces the last line when it holds text); in the
+// middle of one, the window shows the new line as still empty, as each line feed would have.
+void tRxRenderer::FlushLines(bool endOfChunk) {
+    tRxControl& rx = rxControl;
+    if (!havePendingHead_) {
+        if (endOfChunk && !rx.memoLine.empty()) rx.replaceLine(false);
+        return;
+    }
+    if (endOfChunk) {
+        pendingLines_.Next().assign(rx.memoLine);
+    } else {
+        pendingLines_.Next();
+    }
+    const int count = memoUart_.LineCount();
+    if (count > 0) {
+        memoUart_.ReplaceLine(count - 1, pendingHead_);
+    } else {
+        memoUart_.AppendLine(pendingHead_);
+    }
+    memoUart_.AppendLines(pendingLines_.Lines());
+    DropPendingLines();
+}
+
+void tRxRenderer::DropPendingLines() {
+    havePendingHead_ = false;
+    pendingLines_.Reset();
+}
+
+void tRxRenderer::RunEscapeSequence() {
+    tRxControl& rx = rxControl;
+    const std::string& seq = rx.escape;
+    if (seq.size() < 2 || seq.front() != '[') return;
+    const char last = seq.back();
+    if (last != 'J' && last != 'K') return;
+    const char param = seq.size() == 2 ? '0' : seq[1];
+    std::string& line = rx.memoLine;
+    const auto eraseToEnd = [&] {
+        const auto at = static_cast<std::size_t>(std::max(rx.curY, 1)) - 1;
+        if (at < line.size()) line.resize(at);
+        rx.curY = static_cast<std::int32_t>(line.size()) + 1;
+    };
+
+    if (last == 'J') {
+        if (param == '2') {
+            ClearRx();
+        } else if (param == '0') {
+            eraseToEnd();
+            // The lines below the caret go now; lines finished earlier in this chunk must be in
+            // the window first, and writing them puts the caret on the last line.
+            FlushLines(false);
+            const int caret = memoUart_.CaretLine();
+            for (int last = memoUart_.LineCount() - 1; last > std::max(caret, 0); --last) {
+                memoUart_.RemoveLine(last);
+            }
+        }
+        return;
+    }
+
+    if (param == '2') {
+        line.clear();
+        rx.curY = 1;
+        return;
+    }
+    if (param == '1') {
+        // Erase to the cursor the way terminals do: the erased characters become blanks, so what
+        // stays on the line keeps its columns and the cursor does not move.
+        const std::size_t before =
+            std::min(line.size(), static_cast<std::size_t>(std::max(rx.curY, 1)) - 1);
+        std::fill_n(line.begin(), before, ' ');
+    }
+    eraseToEnd();
+}
+
+void tRxRenderer::PrintRxHex(const std::uint8_t* data, std::size_t size) {
+    if (data == nullptr || size == 0) return;
+    tRxControl& rx = rxControl;
+    QueueColumns(data, size);
+    if (rx.countRx >= 16) rx.countRx = 0;
+
+    DropPendingLines();
+    // The unfinished line of the previous chunk is continued in place.
+    const int count = memoUart_.LineCount();
+    const bool resume = rx.countRx > 0 && count > 0;
+    if (resume) {
+        rx.memoLine = memoUart_.Line(count - 1);
+    } else {
+        rx.memoLine.clear();
+    }
+    const auto emit = [&](const std::string& line) {
+        if (resume && !havePendingHead_) {
+            pendingHead_.assign(line);
+            havePendingHead_ = true;
+        } else {
+            pendingLines_.Next().assign(line);
+        }
+    };
+
+    for (std::size_t i = 0; i < size; ++i) {
+        PutHexByte(rx.memoLine, data[i], rx.countRx);
+        if (++rx.countRx == 16) {
+            emit(rx.memoLine);
+            rx.memoLine.clear();
+            rx.countRx = 0;
+        }
+    }
+    if (!rx.memoLine.empty()) emit(rx.memoLine);
+
+    if (havePendingHead_) memoUart_.ReplaceLine(count - 1, pendingHead_);
+    if (!pendingLines_.Empty()) memoUart_.AppendLines(pendingLines_.Lines());
+    DropPendingLines();
+    TrimReceive();
+    memoUart_.Repaint();
+    memoUart_.ScrollToEnd();
+    RefreshRxColumns();
+}
+
+void tRxRenderer::AddRxColumnsLine(std::uint8_t b) {
+    // With no column on the side panel is hidden, and it is emptied when a column comes on, so
+    // its lines would never be seen.
+    if (!columns_.Any()) return;
+    sideBatch_.Next().assign(columnText_[b]);
+}
+
+void tRxRenderer::QueueColumns(const std::uint8_t* data, std::size_t size) {
+    if (!columns_.Any()) return;
+    // Lines that a line limit would drop at once are not built.
+    std::size_t first = 0;
+    if (maxSideLines_ != 0 && size > maxSideLines_) first = size - maxSideLines_;
+    for (std::size_t i = first; i < size; ++i) sideBatch_.Next().assign(columnText_[data[i]]);
+}
+
+void tRxRenderer::RefreshRxColumns() {
+    if (!sideBatch_.Empty()) {
+        memoUartAux_.AppendLines(sideBatch_.Lines());
+        sideBatch_.Reset();
+        TrimSide();
+    }
+    if (!columns_.Any()) return;
+    memoUartAux_.Repaint();
+    memoUartAux_.ScrollToEnd();
+}
+
+void tRxRenderer::ClearRx() {
+    DropPendingLines();
+    rxControl.ControlClean();
+    memoUart_.Clear();
+}
+
+int tRxRenderer::EnableViewsRX() {
+    sideBatch_.Reset();
+    memoUartAux_.Clear();
+    return RxPanelWidth(columns_);
+}
+
+int tRxRenderer::SetColumns(const RxColumns& columns) {
+    columns_ = columns;
+    RebuildColumnTable();
+    return EnableViewsRX();
+}
+
+void tRxRenderer::SetMode(RxMode mode) {
+    mode_ = mode;
+    ClearRx();
+}
+
+void tRxRenderer::SetMaxLines(std::size_t receiveLines, std::size_t sideLines) {
+    maxReceiveLines_ = receiveLines;
+    maxSideLines_ = sideLines;
+    TrimReceive();
+    TrimSide();
+}
+
+void tRxRenderer::TrimReceive() {
+    if (maxReceiveLines_ == 0) return;
+    for (int excess = memoUart_.LineCount() - static_cast<int>(maxReceiveLines_); excess > 0;
+         --excess) {
+        memoUart_.RemoveLine(0);
+    }
+}
+
+void tRxRenderer::TrimSide() {
+    if (maxSideLines_ == 0) return;
+    for (int excess = memoUartAux_.LineCount() - static_cast<int>(maxSideLines_); excess > 0;
+         --excess) {
+        memoUartAux_.RemoveLine(0);
+    }
+}
+
+void tRxRenderer::RebuildColumnTable() {
+    for (int b = 0; b < 256; ++b) {
+        columnText_[static_cast<std::size_t>(b)] =
+            RxColumnsLine(static_cast<std::uint8_t>(b), columns_);
+    }
+}
+
+}  // namespace corvel

@@ -1,0 +1,432 @@
+#include "terminal/rx_render.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string_view>
+
+#include "terminal/mem_line_box.h"
+
+namespace corvel {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const RxColumns kAllColumns{true, true, true, true};
+
+struct Rig {
+    MemLineBox rx;
+    MemLineBox aux;
+    int beeps = 0;
+    tRxRenderer render{rx, aux, [this] { ++beeps; }};
+
+    void Feed(std::string_view bytes) {
+        render.printf_ReceiveData(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                  bytes.size());
+    }
+};
+
+std::string HexLine(std::string_view pairs, std::string_view chars) {
+    std::string line(HEX_LINE_LENGTH, ' ');
+    line.replace(0, pairs.size(), pairs);
+    line.replace(49, 2, ": ");
+    line.replace(51, chars.size(), chars);
+    return line;
+}
+
+TEST(RxRenderAscii, CarriageReturnBackspaceAndDroppedControls) {
+    Rig r;
+    r.Feed("abc\r12\n");
+    EXPECT_EQ(r.rx.Lines(), (Lines{"12c", ""}));
+    EXPECT_EQ(r.render.rxControl.curY, 1);
+
+    r.Feed("abc\b\bX\n");
+    EXPECT_EQ(r.rx.Lines(), (Lines{"12c", "aX", ""}));
+
+    r.Feed("\bq\b\b\bw\n");  // BS at column 1 does nothing
+    EXPECT_EQ(r.rx.Line(2), "w");
+
+    r.Feed(
+        std::string_view("a\tb\x07\f\x00\x01\x1f\x0b"
+                         "c",
+                         11));
+    EXPECT_EQ(r.rx.Line(3), "abc");
+    EXPECT_EQ(r.beeps, 1);
+
+    r.Feed("\xe9\xff\x7f\x80");  // bytes above 127 are Latin-1 characters
+    EXPECT_EQ(r.rx.Line(3), "abc\xe9\xff\x7f\x80");
+    EXPECT_EQ(r.aux.LineCount(), 0);  // no column on
+    EXPECT_EQ(r.rx.repaints, 0);      // ASCII mode relies on the writes
+}
+
+TEST(RxRenderAscii, EveryChunkStartsAfterTheEndOfTheLastLine) {
+    Rig r;
+    r.Feed("50%\r");
+    r.Feed("60%");
+    EXPECT_EQ(r.rx.Lines(), Lines{"50%60%"});
+
+    // Edits that leave the line empty write nothing: the window keeps the line.
+    r.Feed("\b\b\b\b\b\b");
+    EXPECT_EQ(r.rx.Lines(), Lines{"50%60%"});
+    r.Feed("\b\b\b\b\b\bX");
+    EXPECT_EQ(r.rx.Lines(), Lines{"X"});
+
+    Rig fresh;
+    fresh.Feed("\r\x07\b");  // nothing printed into an empty window adds no line
+    EXPECT_EQ(fresh.rx.LineCount(), 0);
+    fresh.Feed("");
+    fresh.render.printf_ReceiveData(nullptr, 12);
+    EXPECT_EQ(fresh.rx.LineCount(), 0);
+    EXPECT_EQ(fresh.rx.edits, 0);
+    fresh.Feed("\n");
+    EXPECT_EQ(fresh.rx.Lines(), (Lines{"", ""}));
+}
+
+TEST(RxRenderAscii, EraseSequences) {
+    Rig r;
+    r.Feed("abcdef\rab\x1b[K");
+    EXPECT_EQ(r.rx.Lines(), Lines{"ab"});
+    r.Feed("\n1234\r12\x1b[0Kx\n");  // parameter 0 is the same; the cursor stays
+    EXPECT_EQ(r.rx.Line(1), "12x");
+    r.Feed("1234\r12\x1b[7K\n");  // as is any other parameter
+    EXPECT_EQ(r.rx.Line(2), "12");
+    r.Feed("abc\x1b[2Kxy\n");  // whole line, cursor to column 1
+    EXPECT_EQ(r.rx.Line(3), "xy");
+    r.Feed("abcdef\rab\x1b[1KZ\n");  // blanks before the cursor, then the rest goes too
+    EXPECT_EQ(r.rx.Line(4), "  Z");
+    r.Feed("abcdef\rab\x1b[10KZ\n");  // only the first parameter character counts
+    EXPECT_EQ(r.rx.Line(5), "  Z");
+    r.Feed("\x1b[31mRED\x1b[0m \x1b(B \x1b)0 \x1b[5A\x1b[3J\x1bK\n");
+    EXPECT_EQ(r.rx.Line(6), "RED B 0 ");
+    EXPECT_EQ(r.rx.LineCount(), 8);
+
+    r.render.SetColumns(kAllColumns);
+    r.Feed("junk\x1b[2Jnew\nline");  // clears; what follows starts the first line
+    EXPECT_EQ(r.rx.Lines(), (Lines{"new", "line"}));
+    EXPECT_EQ(r.aux.LineCount(), 16);  // the side window keeps every byte
+    r.Feed("\x1b[2J");
+    EXPECT_EQ(r.rx.LineCount(), 0);
+}
+
+TEST(RxRenderAscii, EraseBelowRemovesTheLinesUnderTheCaret) {
+    Rig r;
+    r.Feed("l0\nl1\nl2\nl3");
+    r.Feed("XY\x1b[J");  // caret on the last line: nothing removed
+    EXPECT_EQ(r.rx.Lines(), (Lines{"l0", "l1", "l2", "l3XY"}));
+
+    r.rx.SetCaretLine(1);  // the user clicked higher up
+    r.Feed("\rA\x1b[J");
+    // The lines under the caret go at once; the edited line is then written over the new last one.
+    EXPECT_EQ(r.rx.Lines(), (Lines{"l0", "A"}));
+
+    Rig s;
+    s.Feed("l0\nl1\nl2");
+    s.rx.SetCaretLine(0);
+    s.Feed("Q\nR\x1b[J");  // the line feed wrote first, leaving the caret on the last line
+    EXPECT_EQ(s.rx.Lines(), (Lines{"l0", "l1", "l2Q", "R"}));
+    s.rx.SetCaretLine(0);
+    s.Feed("\x1b[JS\nT");
+    EXPECT_EQ(s.rx.Lines(), (Lines{"RS", "T"}));
+}
+
+TEST(RxRenderAscii, EscapeStateSurvivesChunksClearingAndModes) {
+    Rig r;
+    r.Feed("A\x1b[3");
+    r.Feed("1mB");
+    EXPECT_EQ(r.rx.Lines(), Lines{"AB"});
+    r.Feed("x\x1b[2");
+    r.Feed("Jy");
+    EXPECT_EQ(r.rx.Lines(), Lines{"y"});
+
+    r.Feed("z\x1b[");
+    r.render.ClearRx();
+    EXPECT_TRUE(r.render.rxControl.escapeInit);
+    r.render.SetMode(RxMode::Hex);
+    r.Feed("12");  // HEX mode shows everything and leaves the sequence alone
+    EXPECT_EQ(r.rx.Lines(), Lines{HexLine("31 32 ", "12")});
+    EXPECT_TRUE(r.render.rxControl.escapeInit);
+    EXPECT_EQ(r.render.rxControl.escape, "[");
+    r.render.SetMode(RxMode::Ascii);
+    EXPECT_EQ(r.rx.LineCount(), 0);
+    r.Feed("Kok");
+    EXPECT_EQ(r.rx.Lines(), Lines{"ok"});
+    EXPECT_FALSE(r.render.rxControl.escapeInit);
+
+    // A sequence that never ends costs bounded memory and still ends at its final character.
+    r.Feed("\n\x1b[");
+    r.Feed(std::string(100000, '0'));
+    EXPECT_LE(r.render.rxControl.escape.size(), 16u);
+    r.Feed("Kvisible");
+    EXPECT_EQ(r.rx.Lines(), (Lines{"ok", "visible"}));
+}
+
+TEST(RxRenderHex, DumpLayoutAndContinuation) {
+    Rig r;
+    r.render.SetMode(RxMode::Hex);
+    r.Feed("0123456789ABCDEFGHIJ");
+    const Lines expected{"30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46  : 0123456789ABCDEF",
+                         HexLine("47 48 49 4A ", "GHIJ")};
+    EXPECT_EQ(r.rx.Lines(), expected);
+    EXPECT_EQ(r.rx.Line(1).size(), HEX_LINE_LENGTH);
+    EXPECT_EQ(r.rx.repaints, 1);
+    EXPECT_EQ(r.rx.scrolls, 1);
+
+    Rig c;
+    c.render.SetMode(RxMode::Hex);
+    c.Feed("01234");
+    c.Feed("56789");
+    c.Feed("ABCDEFGHIJ");
+    EXPECT_EQ(c.rx.Lines(), expected);
+
+    Rig full;
+    full.render.SetMode(RxMode::Hex);
+    full.Feed("0123456789ABCDEF");
+    EXPECT_EQ(full.rx.Lines(), Lines{expected[0]});
+    full.Feed(std::string_view("\r\n\0\x7f\x80\xff", 6));
+    EXPECT_EQ(full.rx.Lines(), (Lines{expected[0], HexLine("0D 0A 00 7F 80 FF ", "...\x7f..")}));
+    full.Feed("\x1b[2J");  // nothing is interpreted
+    EXPECT_EQ(full.rx.LineCount(), 2);
+    EXPECT_EQ(full.rx.Line(1).substr(0, 30), "0D 0A 00 7F 80 FF 1B 5B 32 4A ");
+
+    std::string line = "short";
+    PutHexByte(line, 0xAB, 15);
+    EXPECT_EQ(line, HexLine(std::string(45, ' ') + "AB ", std::string(15, ' ') + "."));
+    PutHexByte(line, 0x41, 16);  // no such slot
+    PutHexByte(line, 0x41, -1);
+    EXPECT_EQ(line, HexLine(std::string(45, ' ') + "AB ", std::string(15, ' ') + "."));
+}
+
+TEST(RxRenderHex, EverySplitOfAStreamGivesTheSameWindow) {
+    std::mt19937 rng(1234);
+    std::string stream(40, '\0');
+    for (char& c : stream) c = static_cast<char>(rng() & 0xFF);
+
+    Rig whole;
+    whole.render.SetMode(RxMode::Hex);
+    whole.Feed(stream);
+    const Lines expected = whole.rx.Lines();
+    ASSERT_EQ(expected.size(), 3u);
+
+    for (std::size_t a = 0; a <= stream.size(); ++a) {
+        for (std::size_t b = a; b <= stream.size(); ++b) {
+            Rig r;
+            r.render.SetMode(RxMode::Hex);
+            r.Feed(std::string_view(stream).substr(0, a));
+            r.Feed(std::string_view(stream).substr(a, b - a));
+            r.Feed(std::string_view(stream).substr(b));
+            ASSERT_EQ(r.rx.Lines(), expected) << "split at " << a << " and " << b;
+        }
+    }
+
+    std::string longer(5000, '\0');
+    for (char& c : longer) c = static_cast<char>(rng() & 0xFF);
+    Rig one;
+    one.render.SetMode(RxMode::Hex);
+    one.Feed(longer);
+    for (int round = 0; round < 20; ++round) {
+        Rig r;
+        r.render.SetMode(RxMode::Hex);
+        for (std::size_t at = 0; at < longer.size();) {
+            const std::size_t n = std::min<std::size_t>(rng() % 40, longer.size() - at);
+            r.Feed(std::string_view(longer).substr(at, n));
+            at += n;
+        }
+        ASSERT_EQ(r.rx.Lines(), one.rx.Lines());
+    }
+}
+
+TEST(RxRenderColumns, SideLinesForEveryByte) {
+    EXPECT_EQ(RxColumnsLine(65, kAllColumns), "A    65 0x41 01000001");
+    EXPECT_EQ(RxColumnsLine(13, kAllColumns), "CR   13 0x0D 00001101");
+    EXPECT_EQ(RxColumnsLine(0, kAllColumns), "NUL   0 0x00 00000000");
+    EXPECT_EQ(RxColumnsLine(255, kAllColumns), "\xff   255 0xFF 11111111");
+    EXPECT_EQ(RxColumnsLine(65, {false, true, true, false}), " 65 0x41 ");
+    EXPECT_EQ(RxColumnsLine(65, {true, false, false, false}), "A   ");
+    EXPECT_EQ(RxColumnsLine(7, {false, false, false, true}), "00000111");
+    EXPECT_EQ(RxColumnsLine(65, {}), "");
+    const RxColumns charOnly{true, false, false, false};
+    EXPECT_EQ(RxColumnsLine(8, charOnly), "BS  ");
+    EXPECT_EQ(RxColumnsLine(27, charOnly), "ESC ");
+    EXPECT_EQ(RxColumnsLine(31, charOnly), "US  ");
+    for (int b = 0; b < 256; ++b) {
+        ASSERT_EQ(RxColumnsLine(static_cast<std::uint8_t>(b), kAllColumns).size(), 21u) << b;
+    }
+
+    EXPECT_EQ(IntToBin(5, 8), "00000101");
+    EXPECT_EQ(IntToBin(0, 3), "000");
+    EXPECT_EQ(IntToBin(0x1FF, 4), "1111");  // too wide: the low bits, never past the string
+    EXPECT_EQ(IntToBin(3, 0), "");
+    EXPECT_EQ(IntToBin(1, -2), "");
+}
+
+TEST(RxRenderColumns, SideWindowGetsOneBatchPerChunkInBothModes) {
+    Rig r;
+    EXPECT_EQ(r.render.SetColumns(kAllColumns), 186);
+    r.Feed("A\x1b[31m\r\n\x01");  // escape and dropped bytes get their lines too
+    EXPECT_EQ(r.aux.Lines(),
+              (Lines{"A    65 0x41 01000001", "ESC  27 0x1B 00011011", "[    91 0x5B 01011011",
+                     "3    51 0x33 00110011", "1    49 0x31 00110001", "m   109 0x6D 01101101",
+                     "CR   13 0x0D 00001101", "LF   10 0x0A 00001010", "SOH   1 0x01 00000001"}));
+    EXPECT_EQ(r.aux.appendLinesCalls, 1);
+    EXPECT_EQ(r.aux.repaints, 1);
+    EXPECT_EQ(r.aux.scrolls, 1);
+
+    r.render.SetMode(RxMode::Hex);
+    r.Feed(std::string(2048, 'x'));
+    EXPECT_EQ(r.aux.LineCount(), 9 + 2048);
+    EXPECT_EQ(r.aux.appendLinesCalls, 2);
+
+    // Every change of the switches empties the side window.
+    EXPECT_EQ(r.render.SetColumns({false, false, false, true}), 84);
+    EXPECT_EQ(r.aux.LineCount(), 0);
+    r.Feed("A");
+    EXPECT_EQ(r.aux.Lines(), Lines{"01000001"});
+    EXPECT_EQ(r.render.SetColumns({true, false, false, false}), 54);
+    EXPECT_EQ(r.aux.LineCount(), 0);
+    EXPECT_EQ(r.render.SetColumns({false, true, true, false}), 88);
+    EXPECT_EQ(r.render.EnableViewsRX(), 88);
+
+    // No column on: the panel is hidden and nothing is built or repainted.
+    EXPECT_EQ(r.render.SetColumns({}), 0);
+    const int repaints = r.aux.repaints;
+    r.Feed("hidden");
+    EXPECT_EQ(r.aux.LineCount(), 0);
+    EXPECT_EQ(r.aux.repaints, repaints);
+    EXPECT_EQ(RxPanelWidth(kAllColumns), 186);
+    EXPECT_EQ(RxPanelWidth({}), 0);
+}
+
+TEST(RxRender, AChunkCostsTheReceiveWindowAFixedNumberOfEdits) {
+    std::string text;
+    for (int line = 0; line < 25; ++line) text += std::string(78, 'a' + line % 26) + "\r\n";
+    Rig r;
+    r.Feed("start");
+    const int before = r.rx.edits;
+    r.Feed(text);
+    EXPECT_LE(r.rx.edits - before, 2);  // one line replaced, one batch appended
+    EXPECT_EQ(r.rx.LineCount(), 26);
+    EXPECT_EQ(r.rx.Line(0), "start" + std::string(78, 'a'));
+    EXPECT_EQ(r.rx.Line(25), "");
+
+    r.render.SetMode(RxMode::Hex);
+    r.Feed("abc");
+    const int hexBefore = r.rx.edits;
+    r.Feed(std::string(2048, 'z'));
+    EXPECT_LE(r.rx.edits - hexBefore, 2);
+    EXPECT_EQ(r.rx.LineCount(), (3 + 2048 + 15) / 16);
+}
+
+TEST(RxRender, LineLimitsKeepTheNewestLines) {
+    Rig r;
+    r.render.SetColumns(kAllColumns);
+    r.render.SetMaxLines(3, 5);
+    r.Feed("1\n2\n3\n4\n5");
+    EXPECT_EQ(r.rx.Lines(), (Lines{"3", "4", "5"}));
+    r.Feed("6\n");
+    EXPECT_EQ(r.rx.Lines(), (Lines{"4", "56", ""}));
+    EXPECT_EQ(r.aux.LineCount(), 5);
+    EXPECT_EQ(r.aux.Line(4), "LF   10 0x0A 00001010");
+    r.render.SetMaxLines(0, 0);
+    r.Feed("a\nb\nc\n");
+    EXPECT_EQ(r.rx.LineCount(), 6);
+    EXPECT_EQ(r.aux.LineCount(), 11);
+}
+
+// The renderer batches its writes; this is the same terminal written the plain way, one window
+// edit per line feed and one side line per byte, to hold the batching to.
+struct PlainTerminal {
+    MemLineBox rx;
+    MemLineBox aux;
+    tRxControl c{rx};
+
+    void Run() {
+        const std::string& e = c.escape;
+        if (e.size() < 2 || e[0] != '[' || (e.back() != 'J' && e.back() != 'K')) return;
+        const char param = e.size() == 2 ? '0' : e[1];
+        const auto cut = [&] {
+            if (static_cast<std::size_t>(c.curY) <= c.memoLine.size())
+                c.memoLine.resize(c.curY - 1);
+        };
+        if (e.back() == 'J') {
+            if (param == '0') {
+                cut();
+                while (rx.LineCount() - 1 > rx.CaretLine()) rx.RemoveLine(rx.LineCount() - 1);
+            } else if (param == '2') {
+                c.ControlClean();
+                rx.Clear();
+            }
+        } else if (param == '2') {
+            c.memoLine.clear();
+            c.curY = 1;
+        } else {
+            if (param == '1') {
+                for (int i = 0; i < c.curY - 1 && i < static_cast<int>(c.memoLine.size()); ++i) {
+                    c.memoLine[i] = ' ';
+                }
+            }
+            cut();
+        }
+    }
+
+    void Feed(std::string_view bytes) {
+        if (bytes.empty()) return;
+        if (rx.LineCount() > 0) {
+            c.capLine(rx.LineCount() - 1);
+        } else {
+            c.ControlClean();
+        }
+        for (char ch : bytes) {
+            const auto b = static_cast<std::uint8_t>(ch);
+            aux.AppendLine(RxColumnsLine(b, kAllColumns));
+            if (c.escapeInit) {
+                c.escape += ch;
+                if (ch == '(' || ch == ')' || std::isalpha(b)) {
+                    Run();
+                    c.escapeInit = false;
+                }
+            } else if (b >= 32) {
+                c.insertChar(b);
+            } else if (b == 8) {
+                c.deleteChar(c.curY - 1);
+            } else if (b == 10) {
+                c.replaceLine(true);
+            } else if (b == 13) {
+                c.curY = 1;
+            } else if (b == 27) {
+                c.escapeInit = true;
+                c.escape.clear();
+            }
+        }
+        c.replaceLine(false);
+    }
+};
+
+TEST(RxRenderAscii, BatchedWritesShowWhatPlainWritesShow) {
+    const std::string alphabet = "abcXYZ \xe9\r\n\n\b\b\x07\t\x1b\x1b[[[0122JKKm(";
+    std::mt19937 rng(99);
+    for (int round = 0; round < 300; ++round) {
+        Rig r;
+        r.render.SetColumns(kAllColumns);
+        PlainTerminal plain;
+        for (int chunk = 0; chunk < 12; ++chunk) {
+            std::string bytes(rng() % 30, '\0');
+            for (char& c : bytes) c = alphabet[rng() % alphabet.size()];
+            if (rng() % 3 == 0 && r.rx.LineCount() > 1) {
+                const int caret = static_cast<int>(rng() % r.rx.LineCount());
+                r.rx.SetCaretLine(caret);
+                plain.rx.SetCaretLine(caret);
+            }
+            r.Feed(bytes);
+            plain.Feed(bytes);
+            ASSERT_EQ(r.rx.Lines(), plain.rx.Lines()) << "round " << round << " chunk " << chunk;
+            ASSERT_EQ(r.rx.CaretLine(), plain.rx.CaretLine());
+            ASSERT_EQ(r.render.rxControl.escape, plain.c.escape);
+            ASSERT_EQ(r.render.rxControl.escapeInit, plain.c.escapeInit);
+            ASSERT_EQ(r.render.rxControl.curY, plain.c.curY);
+        }
+        ASSERT_EQ(r.aux.Lines(), plain.aux.Lines());
+    }
+}
+
+}  // namespace
+}  // namespace corvel
