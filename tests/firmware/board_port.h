@@ -25,6 +25,25 @@ inline Bytes RandomBytes(std::size_t n, std::uint32_t seed) {
     return b;
 }
 
+// What a well-behaved transmitter puts on the line for `file`.
+inline Bytes Frames(const Bytes& file, std::size_t packet, bool finish = true) {
+    Bytes f{0x01};
+    for (int i = 0; i < 4; ++i) f.push_back(static_cast<std::uint8_t>(file.size() >> (8 * i)));
+    for (std::size_t at = 0; at < file.size(); at += packet) {
+        std::size_t s = std::min(packet, file.size() - at);
+        f.insert(f.end(), {0x02, static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(s >> 8)});
+        f.push_back(0x04);
+        std::uint8_t sum = 0;
+        for (std::size_t i = 0; i < s; ++i) {
+            f.push_back(file[at + i]);
+            sum = static_cast<std::uint8_t>(sum + file[at + i]);
+        }
+        f.push_back(sum);
+    }
+    if (finish) f.push_back(0x08);
+    return f;
+}
+
 // One board on a scripted line. Input bytes are queued up front (or by the onPut hook, to answer
 // what the library just sent); waiting for a byte that is not there moves the fake clock on by
 // the whole wait, so time-outs happen at once and exactly.
@@ -125,6 +144,14 @@ class BytePipe {
         }
         return closed_ ? KMFW_IN_CLOSED : KMFW_IN_NONE;
     }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        bytes_.clear();
+    }
+    bool Empty() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return bytes_.empty();
+    }
     void Close() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -155,12 +182,15 @@ struct PipeBoard {
     Bytes buf;
     Bytes file;
     Bytes stored;
+    Bytes sent;  // everything this board put on the line
 
     static std::int8_t GetByte(void* user, std::uint8_t* byte, std::uint32_t waitMs) {
         return static_cast<PipeBoard*>(user)->in.Pop(*byte, waitMs);
     }
     static std::uint16_t PutBytes(void* user, const std::uint8_t* data, std::uint16_t len) {
-        static_cast<PipeBoard*>(user)->out.Push(data, len);
+        auto& b = *static_cast<PipeBoard*>(user);
+        b.sent.insert(b.sent.end(), data, data + len);
+        b.out.Push(data, len);
         return len;
     }
     static std::uint32_t NowMs(void*) {

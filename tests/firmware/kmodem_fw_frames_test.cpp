@@ -10,25 +10,6 @@
 namespace corvel::fwtest {
 namespace {
 
-// What a well-behaved transmitter puts on the line for `file`.
-Bytes Frames(const Bytes& file, std::size_t packet, bool finish = true) {
-    Bytes f{0x01};
-    for (int i = 0; i < 4; ++i) f.push_back(static_cast<std::uint8_t>(file.size() >> (8 * i)));
-    for (std::size_t at = 0; at < file.size(); at += packet) {
-        std::size_t s = std::min(packet, file.size() - at);
-        f.insert(f.end(), {0x02, static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(s >> 8)});
-        f.push_back(0x04);
-        std::uint8_t sum = 0;
-        for (std::size_t i = 0; i < s; ++i) {
-            f.push_back(file[at + i]);
-            sum = static_cast<std::uint8_t>(sum + file[at + i]);
-        }
-        f.push_back(sum);
-    }
-    if (finish) f.push_back(0x08);
-    return f;
-}
-
 Bytes Text(const char* s) {
     return Bytes(s, s + std::strlen(s));
 }
