@@ -12,8 +12,59 @@
 
 #include "comport/comport_io.h"
 #include "comport/posix_baud.h"
+#include "comport/posix_termios.h"
 
 namespace corvel {
+
+void FillRawTermios(const LineSettingsRecord& r, termios& t) {
+    ::cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~static_cast<tcflag_t>(HUPCL | CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS);
+#ifdef CMSPAR
+    t.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
+#endif
+    switch (r.ByteSize) {
+        case 5:
+            t.c_cflag |= CS5;
+            break;
+        case 6:
+            t.c_cflag |= CS6;
+            break;
+        case 7:
+            t.c_cflag |= CS7;
+            break;
+        default:
+            t.c_cflag |= CS8;
+            break;
+    }
+    switch (r.Parity) {
+        case 1:
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case 2:
+            t.c_cflag |= PARENB;
+            break;
+#ifdef CMSPAR
+        case 3:
+            t.c_cflag |= PARENB | PARODD | CMSPAR;
+            break;
+        case 4:
+            t.c_cflag |= PARENB | CMSPAR;
+            break;
+#endif
+        default:
+            break;
+    }
+    if (r.StopBits != 0) t.c_cflag |= CSTOPB;  // 1.5 stop bits exist only as 2 here
+    if (r.Flags & (kDcbOutxCtsFlow | kDcbRtsControlHandshake)) t.c_cflag |= CRTSCTS;
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    if (r.Flags & kDcbOutX) t.c_iflag |= IXON;
+    if (r.Flags & kDcbInX) t.c_iflag |= IXOFF;
+    t.c_cc[VSTART] = r.XonChar;
+    t.c_cc[VSTOP] = r.XoffChar;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+}
 
 namespace {
 
@@ -115,53 +166,7 @@ class PosixPortIo : public ComPortIo {
         if (!Check()) return false;
         termios t{};
         if (::tcgetattr(fd_, &t) != 0) return Fail(ErrKind(errno), errno, "tcgetattr");
-        ::cfmakeraw(&t);
-        t.c_cflag |= CLOCAL | CREAD;
-        t.c_cflag &= ~static_cast<tcflag_t>(HUPCL | CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS);
-#ifdef CMSPAR
-        t.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
-#endif
-        switch (r.ByteSize) {
-            case 5:
-                t.c_cflag |= CS5;
-                break;
-            case 6:
-                t.c_cflag |= CS6;
-                break;
-            case 7:
-                t.c_cflag |= CS7;
-                break;
-            default:
-                t.c_cflag |= CS8;
-                break;
-        }
-        switch (r.Parity) {
-            case 1:
-                t.c_cflag |= PARENB | PARODD;
-                break;
-            case 2:
-                t.c_cflag |= PARENB;
-                break;
-#ifdef CMSPAR
-            case 3:
-                t.c_cflag |= PARENB | PARODD | CMSPAR;
-                break;
-            case 4:
-                t.c_cflag |= PARENB | CMSPAR;
-                break;
-#endif
-            default:
-                break;
-        }
-        if (r.StopBits != 0) t.c_cflag |= CSTOPB;  // 1.5 stop bits exist only as 2 here
-        if (r.Flags & (kDcbOutxCtsFlow | kDcbRtsControlHandshake)) t.c_cflag |= CRTSCTS;
-        t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-        if (r.Flags & kDcbOutX) t.c_iflag |= IXON;
-        if (r.Flags & kDcbInX) t.c_iflag |= IXOFF;
-        t.c_cc[VSTART] = r.XonChar;
-        t.c_cc[VSTOP] = r.XoffChar;
-        t.c_cc[VMIN] = 0;
-        t.c_cc[VTIME] = 0;
+        FillRawTermios(r, t);
         speed_t code = B9600;
         const bool standard = StandardCode(r.BaudRate, code);
         ::cfsetispeed(&t, code);
@@ -192,14 +197,10 @@ class PosixPortIo : public ComPortIo {
     }
 
     // The kernel sizes its own queues; the request is only remembered.
-    bool SetupQueues(std::uint32_t, std::uint32_t) override {
-        return Check();
-    }
+    bool SetupQueues(std::uint32_t, std::uint32_t) override { return Check(); }
 
     // The descriptor is already non-blocking with VMIN = VTIME = 0.
-    bool SetNonBlockingTimeouts() override {
-        return Check();
-    }
+    bool SetNonBlockingTimeouts() override { return Check(); }
 
     std::int32_t Read(std::uint8_t* buf, std::int32_t maxBytes) override {
         if (!Check()) return -1;
@@ -257,19 +258,11 @@ class PosixPortIo : public ComPortIo {
         }
     }
 
-    bool WaitReadable(std::uint32_t ms) override {
-        return Wait(POLLIN, ms);
-    }
-    bool WaitWritable(std::uint32_t ms) override {
-        return Wait(POLLOUT, ms);
-    }
+    bool WaitReadable(std::uint32_t ms) override { return Wait(POLLIN, ms); }
+    bool WaitWritable(std::uint32_t ms) override { return Wait(POLLOUT, ms); }
 
-    PortErrorKind LastErrorKind() const override {
-        return kind_;
-    }
-    std::string LastErrorMessage() const override {
-        return message_;
-    }
+    PortErrorKind LastErrorKind() const override { return kind_; }
+    std::string LastErrorMessage() const override { return message_; }
 
     // The commanded modem lines (ptys cannot report them back).
     bool dtr_ = false;

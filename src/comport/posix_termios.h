@@ -1,0 +1,14 @@
+#pragma once
+// Translation of the line-settings record into a raw termios, apart from the port so it can be
+// checked field by field (pseudo-terminals force 8 data bits and no parity, hiding mistakes).
+
+#include <termios.h>
+
+#include "comport/comport_io.h"
+
+namespace corvel {
+
+// Rewrites t as a raw line with the record's format and flow control. The speed is left alone.
+void FillRawTermios(const LineSettingsRecord& r, termios& t);
+
+}  // namespace corvel

@@ -1,0 +1,298 @@
+// The POSIX port layer against real pseudo-terminals: the master plays the far end.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "comport/comport.h"
+#include "comport/comport_io.h"
+#include "comport/posix_baud.h"
+#include "comport/posix_termios.h"
+#include "host/std_host.h"
+
+namespace corvel {
+namespace {
+
+class Pty {
+  public:
+    Pty() {
+        int slave = -1;
+        char name[256] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) return;
+        termios t{};
+        ::tcgetattr(slave, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(slave, TCSANOW, &t);
+        ::close(slave);
+        path = name;
+    }
+    ~Pty() { CloseMaster(); }
+    void CloseMaster() {
+        if (master >= 0) ::close(master);
+        master = -1;
+    }
+    void Send(const std::string& s) const {
+        ASSERT_EQ(::write(master, s.data(), s.size()), static_cast<ssize_t>(s.size()));
+    }
+    // Reads what the port under test sent, waiting up to 2 s for n bytes.
+    std::string Receive(std::size_t n) const {
+        std::string out;
+        while (out.size() < n) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 2000) <= 0) break;
+            char buf[4096];
+            const ssize_t k = ::read(master, buf, sizeof buf);
+            if (k <= 0) break;
+            out.append(buf, static_cast<std::size_t>(k));
+        }
+        return out;
+    }
+
+    int master = -1;
+    std::string path;
+};
+
+LineSettingsRecord Record(std::uint32_t baud) {
+    LineSettingsRecord r;
+    r.BaudRate = baud;
+    r.Flags = kDcbBinary;
+    r.ByteSize = 8;
+    r.XonChar = 0x11;
+    r.XoffChar = 0x13;
+    return r;
+}
+
+std::string ReadSome(ComPortIo& io, std::size_t n) {
+    std::string out;
+    std::uint8_t buf[4096];
+    for (int tries = 0; out.size() < n && tries < 50; ++tries) {
+        if (!io.WaitReadable(100)) continue;
+        const std::int32_t k = io.Read(buf, sizeof buf);
+        if (k < 0) break;
+        out.append(reinterpret_cast<char*>(buf), static_cast<std::size_t>(k));
+    }
+    return out;
+}
+
+TEST(PosixPort, BytesFlowBothWaysOnARawLine) {
+    Pty pty;
+    ASSERT_FALSE(pty.path.empty());
+    auto io = MakeSystemPortIo();
+    ASSERT_TRUE(io->Open(pty.path)) << io->LastErrorMessage();
+    EXPECT_GT(io->Handle(), 0);
+    ASSERT_TRUE(io->ApplySettings(Record(115200))) << io->LastErrorMessage();
+    EXPECT_TRUE(io->SetNonBlockingTimeouts());
+    EXPECT_TRUE(io->SetupQueues(2048, 2048));
+    // Modem lines do not exist on a pty: refused quietly, not a failure.
+    EXPECT_TRUE(io->Escape(kEscSetDtr));
+    EXPECT_TRUE(io->Escape(kEscClrRts));
+
+    std::uint8_t buf[16];
+    EXPECT_EQ(io->Read(buf, sizeof buf), 0);  // nothing yet, no blocking
+    const std::string out = "hi\n\r\x00\xff\x11\x13";
+    ASSERT_EQ(io->Write(reinterpret_cast<const std::uint8_t*>(out.data()),
+                        static_cast<std::int32_t>(out.size())),
+              static_cast<std::int32_t>(out.size()));
+    EXPECT_EQ(pty.Receive(out.size()), out);  // no echo, no translation
+    EXPECT_GE(io->OutQueueCount(), 0);
+
+    pty.Send(std::string("back\r\n\x03", 7));
+    EXPECT_EQ(ReadSome(*io, 7), std::string("back\r\n\x03", 7));
+
+    termios t{};
+    ASSERT_EQ(::tcgetattr(static_cast<int>(io->Handle()), &t), 0);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_TRUE(t.c_cflag & CLOCAL);
+    EXPECT_FALSE(t.c_cflag & HUPCL);
+    EXPECT_FALSE(t.c_lflag & (ICANON | ECHO));
+    EXPECT_EQ(::cfgetospeed(&t), static_cast<speed_t>(B115200));
+    io->Close();
+    EXPECT_FALSE(io->IsOpen());
+    EXPECT_EQ(io->Read(buf, 1), -1);
+}
+
+TEST(PosixPort, LineFormatAndAnyRateAreApplied) {
+    Pty pty;
+    auto io = MakeSystemPortIo();
+    ASSERT_TRUE(io->Open(pty.path));
+    LineSettingsRecord r = Record(250000);
+    r.ByteSize = 7;
+    r.Parity = 3;    // mark
+    r.StopBits = 1;  // 1.5 becomes 2
+    r.Flags |= kDcbOutxCtsFlow | kDcbRtsControlHandshake | kDcbOutX | kDcbInX;
+    ASSERT_TRUE(io->ApplySettings(r)) << io->LastErrorMessage();
+    const int fd = static_cast<int>(io->Handle());
+    std::uint32_t rate = 0;
+    ASSERT_EQ(GetBaudRate(fd, rate), 0);
+    EXPECT_EQ(rate, 250000u);
+    termios t{};
+    ASSERT_EQ(::tcgetattr(fd, &t), 0);
+    // A pty forces 8 data bits and no parity enable; the rest of the format sticks.
+    EXPECT_TRUE(t.c_cflag & PARODD);
+    EXPECT_TRUE(t.c_cflag & CMSPAR);
+    EXPECT_TRUE(t.c_cflag & CSTOPB);
+    EXPECT_TRUE(t.c_cflag & CRTSCTS);
+    EXPECT_TRUE(t.c_iflag & IXON);
+    EXPECT_TRUE(t.c_iflag & IXOFF);
+
+    // Back to a standard rate and 8N1 from the same port: nothing of the old format survives.
+    ASSERT_TRUE(io->ApplySettings(Record(9600)));
+    ASSERT_EQ(GetBaudRate(fd, rate), 0);
+    EXPECT_EQ(rate, 9600u);
+    ASSERT_EQ(::tcgetattr(fd, &t), 0);
+    EXPECT_FALSE(t.c_cflag & (PARENB | CSTOPB | CRTSCTS | CMSPAR));
+    EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
+}
+
+TEST(PosixPort, RecordBecomesARawTermios) {
+    termios t{};
+    t.c_lflag = ICANON | ECHO | ISIG;
+    t.c_oflag = OPOST | ONLCR;
+    t.c_iflag = ICRNL | IXANY;
+    t.c_cflag = HUPCL | CS8 | PARENB | CSTOPB | CRTSCTS;
+    LineSettingsRecord r = Record(9600);
+    FillRawTermios(r, t);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_FALSE(t.c_cflag & (HUPCL | PARENB | CSTOPB | CRTSCTS));
+    EXPECT_TRUE((t.c_cflag & (CLOCAL | CREAD)) == (CLOCAL | CREAD));
+    EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ISIG));
+    EXPECT_FALSE(t.c_oflag & OPOST);
+    EXPECT_FALSE(t.c_iflag & (ICRNL | IXON | IXOFF | IXANY));
+    EXPECT_EQ(t.c_cc[VMIN], 0);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+
+    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    for (std::uint8_t bits = 5; bits <= 8; ++bits) {
+        r.ByteSize = bits;
+        FillRawTermios(r, t);
+        EXPECT_EQ(t.c_cflag & CSIZE, sizes[bits - 5]) << int(bits);
+    }
+    r.ByteSize = 42;  // nonsense falls back to 8 bits
+    FillRawTermios(r, t);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+
+    const tcflag_t parityBits = PARENB | PARODD | CMSPAR;
+    const tcflag_t parities[] = {
+        0, PARENB | PARODD, PARENB, PARENB | PARODD | CMSPAR, PARENB | CMSPAR, 0};
+    for (std::uint8_t p = 0; p <= 5; ++p) {
+        r.Parity = p;
+        FillRawTermios(r, t);
+        EXPECT_EQ(t.c_cflag & parityBits, parities[p]) << int(p);
+    }
+    r.Parity = 0;
+    r.StopBits = 2;
+    r.XonChar = 0x21;
+    r.Flags = kDcbBinary | kDcbOutX;
+    FillRawTermios(r, t);
+    EXPECT_TRUE(t.c_cflag & CSTOPB);
+    EXPECT_TRUE(t.c_iflag & IXON);
+    EXPECT_FALSE(t.c_iflag & IXOFF);
+    EXPECT_EQ(t.c_cc[VSTART], 0x21);
+}
+
+TEST(PosixPort, OpenIsExclusiveAndReportsWhy) {
+    Pty pty;
+    auto first = MakeSystemPortIo();
+    auto second = MakeSystemPortIo();
+    ASSERT_TRUE(first->Open(pty.path));
+    EXPECT_FALSE(second->Open(pty.path));
+    EXPECT_EQ(second->LastErrorKind(), PortErrorKind::Busy);
+    EXPECT_FALSE(second->LastErrorMessage().empty());
+    first->Close();
+    EXPECT_TRUE(second->Open(pty.path)) << second->LastErrorMessage();
+    second->Close();
+
+    EXPECT_FALSE(first->Open("/dev/corvel-no-such-port"));
+    EXPECT_EQ(first->LastErrorKind(), PortErrorKind::NotFound);
+    EXPECT_FALSE(first->Open("/dev/null"));  // not a tty
+    EXPECT_FALSE(first->IsOpen());
+}
+
+TEST(PosixPort, PurgeAndFullQueue) {
+    Pty pty;
+    auto io = MakeSystemPortIo();
+    ASSERT_TRUE(io->Open(pty.path));
+    ASSERT_TRUE(io->ApplySettings(Record(115200)));
+    pty.Send("junk");
+    ASSERT_TRUE(io->WaitReadable(2000));
+    EXPECT_TRUE(io->Purge(0));  // no flags: nothing to do
+    EXPECT_TRUE(io->Purge(kPurgeRxAbort | kPurgeRxClear));
+    std::uint8_t buf[16];
+    EXPECT_EQ(io->Read(buf, sizeof buf), 0);
+    EXPECT_FALSE(io->WaitReadable(10));
+
+    // Nobody reads the far end: the pty fills, writes take nothing and never block.
+    std::string block(4096, 'x');
+    std::int64_t total = 0;
+    for (int i = 0; i < 1000; ++i) {
+        const std::int32_t n = io->Write(reinterpret_cast<const std::uint8_t*>(block.data()), 4096);
+        ASSERT_GE(n, 0);
+        if (n == 0) break;
+        total += n;
+    }
+    EXPECT_GT(total, 0);
+    EXPECT_LT(total, 4096 * 1000);
+    EXPECT_FALSE(io->WaitWritable(10));
+    EXPECT_TRUE(io->Purge(kPurgeTxAbort | kPurgeTxClear | kPurgeRxAbort | kPurgeRxClear));
+}
+
+TEST(PosixPort, ClosingTheFarEndIsDeviceLoss) {
+    Pty pty;
+    auto io = MakeSystemPortIo();
+    ASSERT_TRUE(io->Open(pty.path));
+    ASSERT_TRUE(io->ApplySettings(Record(115200)));
+    pty.CloseMaster();
+    EXPECT_TRUE(io->WaitReadable(1000));  // a hang-up wakes the waiter
+    std::uint8_t buf[16];
+    EXPECT_EQ(io->Read(buf, sizeof buf), -1);
+    EXPECT_EQ(io->LastErrorKind(), PortErrorKind::DeviceLost);
+    EXPECT_EQ(io->Write(buf, 1), -1);
+    EXPECT_EQ(io->LastErrorKind(), PortErrorKind::DeviceLost);
+}
+
+TEST(PosixPort, DriverRunsOverAPty) {
+    Pty pty;
+    StdHost host;
+    TCommPortDriver drv(host, MakeSystemPortIo());
+    drv.SetComPort(pty.path);
+    drv.EnableDTROnOpen = false;
+    drv.SetComPortSpeed(921600);
+    ASSERT_TRUE(drv.Connect()) << drv.LastErrorMessage();
+    const std::string msg = "AT\r\n";
+    EXPECT_EQ(drv.SendData(reinterpret_cast<const std::uint8_t*>(msg.data()), 4), 4);
+    EXPECT_EQ(pty.Receive(4), msg);
+
+    pty.Send("OK");
+    std::uint8_t c = 0;
+    drv.ComPortPollingGetChar = 2000;
+    ASSERT_TRUE(drv.getChar(c));
+    EXPECT_EQ(c, 'O');
+    ASSERT_TRUE(drv.getChar(c));
+    EXPECT_EQ(c, 'K');
+    drv.ComPortPollingGetChar = 20;
+    EXPECT_FALSE(drv.getChar(c));  // returns after its limit; it does not hang
+
+    // The far end never reads: the send stalls and ends at the time-out, not in a hang.
+    drv.OutputTimeout = 50;
+    std::string big(1 << 20, 'y');
+    const std::int32_t sent =
+        drv.SendData(reinterpret_cast<const std::uint8_t*>(big.data()), 1 << 20);
+    EXPECT_GT(sent, 0);
+    EXPECT_LT(sent, 1 << 20);
+
+    std::string lostMessage;
+    drv.OnPortLost = [&](const std::string& m) { lostMessage = m; };
+    pty.CloseMaster();
+    EXPECT_FALSE(drv.getChar(c));
+    EXPECT_TRUE(drv.PortLost());
+    EXPECT_FALSE(lostMessage.empty());
+    drv.Disconnect();
+}
+
+}  // namespace
+}  // namespace corvel
