@@ -17,6 +17,11 @@ constexpr std::uint8_t kFirstPrintable = 32;
 // never ends its sequence cannot make us store more than this.
 constexpr std::size_t kMaxEscapeLength = 16;
 
+// Every chunk reads the last line back and writes it again, so a sender that never sends LF (binary
+// data shown as text) would make each chunk cost more than the one before until the window could
+// no longer keep up. A line that reaches this length goes on on a new line.
+constexpr std::size_t kMaxLineLength = RX_MAX_LINE_LENGTH;
+
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 constexpr std::array<const char*, 32> kControlNames = {
@@ -191,15 +196,24 @@ void tRxRenderer::PrintRxAscii(const std::uint8_t* data, std::size_t size) {
 void tRxRenderer::WritePrintable(const std::uint8_t* data, std::size_t count) {
     tRxControl& rx = rxControl;
     std::string& line = rx.memoLine;
-    if (rx.curY < 1 || static_cast<std::size_t>(rx.curY) > line.size() + 1) {
-        rx.curY = static_cast<std::int32_t>(line.size()) + 1;
-    }
-    const auto at = static_cast<std::size_t>(rx.curY) - 1;
-    const std::size_t overwrite = std::min(count, line.size() - at);
     const char* text = reinterpret_cast<const char*>(data);
-    std::memcpy(line.data() + at, text, overwrite);
-    line.append(text + overwrite, count - overwrite);
-    rx.curY += static_cast<std::int32_t>(count);
+    while (count > 0) {
+        if (rx.curY < 1 || static_cast<std::size_t>(rx.curY) > line.size() + 1) {
+            rx.curY = static_cast<std::int32_t>(line.size()) + 1;
+        }
+        auto at = static_cast<std::size_t>(rx.curY) - 1;
+        if (at >= kMaxLineLength) {
+            NewLine();
+            at = 0;
+        }
+        const std::size_t take = std::min(count, kMaxLineLength - at);
+        const std::size_t overwrite = std::min(take, line.size() - at);
+        std::memcpy(line.data() + at, text, overwrite);
+        line.append(text + overwrite, take - overwrite);
+        rx.curY += static_cast<std::int32_t>(take);
+        text += take;
+        count -= take;
+    }
 }
 
 // A line feed, as the line editor's replaceLine(true), but the finished line is held back and
@@ -305,7 +319,7 @@ void tRxRenderer::PrintRxHex(const std::uint8_t* data, std::size_t size) {
     } else {
         rx.memoLine.clear();
     }
-    const auto emit = [&](const std::string& line) {
+    const auto finishLine = [&](const std::string& line) {
         if (resume && !havePendingHead_) {
             pendingHead_.assign(line);
             havePendingHead_ = true;
@@ -317,12 +331,12 @@ void tRxRenderer::PrintRxHex(const std::uint8_t* data, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) {
         PutHexByte(rx.memoLine, data[i], rx.countRx);
         if (++rx.countRx == 16) {
-            emit(rx.memoLine);
+            finishLine(rx.memoLine);
             rx.memoLine.clear();
             rx.countRx = 0;
         }
     }
-    if (!rx.memoLine.empty()) emit(rx.memoLine);
+    if (!rx.memoLine.empty()) finishLine(rx.memoLine);
 
     if (havePendingHead_) memoUart_.ReplaceLine(count - 1, pendingHead_);
     if (!pendingLines_.Empty()) memoUart_.AppendLines(pendingLines_.Lines());

@@ -24,6 +24,8 @@
 namespace corvel {
 
 inline constexpr std::size_t HEX_LINE_LENGTH = 67;
+// Longest line of the receive window in ASCII mode; text beyond it continues on a new line.
+inline constexpr std::size_t RX_MAX_LINE_LENGTH = 16384;
 
 enum class RxMode { Ascii, Hex };
 

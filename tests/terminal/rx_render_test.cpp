@@ -160,6 +160,30 @@ TEST(RxRenderAscii, EscapeStateSurvivesChunksClearingAndModes) {
     EXPECT_EQ(r.rx.Lines(), (Lines{"ok", "visible"}));
 }
 
+TEST(RxRenderAscii, ALineWithoutEndContinuesOnNewLinesAtTheLengthLimit) {
+    Rig r;
+    const std::size_t total = 2 * RX_MAX_LINE_LENGTH + 10;
+    int mostEdits = 0;
+    for (std::size_t sent = 0; sent < total; sent += 1000) {
+        const int before = r.rx.edits;
+        r.Feed(std::string(std::min<std::size_t>(1000, total - sent), 'x'));
+        mostEdits = std::max(mostEdits, r.rx.edits - before);
+    }
+    EXPECT_LE(mostEdits, 2);
+    ASSERT_EQ(r.rx.LineCount(), 3);
+    EXPECT_EQ(r.rx.Line(0), std::string(RX_MAX_LINE_LENGTH, 'x'));
+    EXPECT_EQ(r.rx.Line(1), std::string(RX_MAX_LINE_LENGTH, 'x'));
+    EXPECT_EQ(r.rx.Line(2), std::string(10, 'x'));
+
+    Rig full;
+    full.Feed(std::string(RX_MAX_LINE_LENGTH, 'y'));
+    full.Feed("\rAB");  // overwriting inside a full line stays on it
+    ASSERT_EQ(full.rx.LineCount(), 1);
+    EXPECT_EQ(full.rx.Line(0).substr(0, 3), "ABy");
+    full.Feed("z");
+    EXPECT_EQ(full.rx.Lines().back(), "z");
+}
+
 TEST(RxRenderHex, DumpLayoutAndContinuation) {
     Rig r;
     r.render.SetMode(RxMode::Hex);
@@ -293,6 +317,12 @@ TEST(RxRenderColumns, SideWindowGetsOneBatchPerChunkInBothModes) {
     EXPECT_EQ(r.aux.LineCount(), 0);
     EXPECT_EQ(r.aux.repaints, repaints);
     EXPECT_EQ(RxPanelWidth(kAllColumns), 186);
+
+    r.render.SetColumns({false, true, false, false});
+    r.render.AddRxColumnsLine(200);
+    r.render.AddRxColumnsLine(7);
+    r.render.RefreshRxColumns();
+    EXPECT_EQ(r.aux.Lines(), (Lines{"200 ", "  7 "}));
     EXPECT_EQ(RxPanelWidth({}), 0);
 }
 
