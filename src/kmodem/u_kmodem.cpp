@@ -217,15 +217,21 @@ void tKmodem::Flush() {
 }
 
 std::int32_t tKmodem::WaitByte(std::int32_t timeOut) {
+    if (canceled) return KM_USER_CANCEL;
+    std::uint8_t c = 0;
+    // A byte that is already there costs no clock reading: on a busy line this is the path of
+    // nearly every byte, and reading the clock would cost more than the rest of the work.
+    if (kmodem_In && kmodem_In(c)) return c;
+    // The deadline counts from the first empty read, so it may end up to one driver read wait
+    // later than it would counting from the call: nothing next to 864 ms units.
     const std::uint64_t start = host_.NowMs();
     const std::int64_t limitMs = std::int64_t{timeOut} * KM_MS_PER_TIMEOUT_UNIT;
     for (;;) {
-        if (canceled) return KM_USER_CANCEL;
-        std::uint8_t c = 0;
-        if (kmodem_In && kmodem_In(c)) return c;
         if (timeOut != KM_NO_TIMEOUT && static_cast<std::int64_t>(host_.NowMs() - start) > limitMs)
             return KM_TIMEOUT;
         host_.ProcessMessages();
+        if (canceled) return KM_USER_CANCEL;
+        if (kmodem_In && kmodem_In(c)) return c;
     }
 }
 
