@@ -1,0 +1,40 @@
+#include "terminal/window/application.h"
+
+#include <QWidget>
+#include <cstdio>
+#include <exception>
+
+#include "terminal/window/dialogs.h"
+
+namespace corvel {
+
+CorvelApplication::CorvelApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool CorvelApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        Report(QString::fromUtf8(e.what()));
+    } catch (...) {
+        Report("Unknown error");
+    }
+    return false;
+}
+
+void CorvelApplication::Report(const QString& text) {
+    ++errorsReported_;
+    std::fprintf(stderr, "corvel: %s\n", text.toLocal8Bit().constData());
+    // A report raised while the box of an earlier one is open goes to the console only.
+    if (reporting_) return;
+    reporting_ = true;
+    QWidget* parent = activeWindow();
+    if (dialogs_) {
+        dialogs_->Error(parent, text);
+    } else {
+        QtDialogs dialogs;
+        dialogs.Error(parent, text);
+    }
+    reporting_ = false;
+}
+
+}  // namespace corvel

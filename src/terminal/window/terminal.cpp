@@ -1,0 +1,1225 @@
+#include "terminal/window/terminal.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCompleter>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <vector>
+
+#include "comport/port_scan.h"
+#include "host/codepage.h"
+#include "host/text_file.h"
+#include "terminal/whole_file.h"
+#include "terminal/window/dialogs.h"
+#include "terminal/window/elapsed_clock.h"
+#include "terminal/window/qt_host.h"
+#include "terminal/window/qt_line_box.h"
+
+namespace corvel {
+
+namespace {
+
+constexpr const char* kCaption = "Corvel v2.6";
+
+#if defined(Q_OS_WIN)
+constexpr const char* kDefaultPort = "COM1";
+#else
+// There is no COM1 here; the first on-board UART is the nearest equivalent.
+constexpr const char* kDefaultPort = "/dev/ttyS0";
+#endif
+
+// Undoes the hourglass whatever way the connect ends.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+std::string ToStd(const QString& s) {
+    return s.toStdString();
+}
+QString FromStd(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// A stored colour value given as text; anything but an integer falls back to the default.
+std::int32_t ColorFromText(const std::string& text, std::int32_t fallback) {
+    const std::optional<std::int32_t> v = ParseIniInteger(text);
+    return v ? *v : fallback;
+}
+
+QString ExecutableFolder() {
+    QString dir = QCoreApplication::applicationDirPath();
+    while (dir.size() > 1 && (dir.endsWith('/') || dir.endsWith('\\'))) dir.chop(1);
+    return QDir::toNativeSeparators(dir);
+}
+
+QFont ToQFont(const FontRecord& rec) {
+    QFont f(FromStd(rec.name));
+    f.setPointSize(std::clamp(rec.size, 1, 1000));
+    f.setBold(rec.style & kFontBold);
+    f.setItalic(rec.style & kFontItalic);
+    f.setUnderline(rec.style & kFontUnderline);
+    f.setStrikeOut(rec.style & kFontStrikeOut);
+    return f;
+}
+
+// Which character the key produces, as the receive window sends it; nothing for keys that only
+// move or edit.
+std::u16string CharactersOf(const QKeyEvent* ke) {
+    const int key = ke->key();
+#if defined(Q_OS_MACOS)
+    const bool ctrl = ke->modifiers() & Qt::MetaModifier;
+#else
+    const bool ctrl = ke->modifiers() & Qt::ControlModifier;
+#endif
+    const bool alt = ke->modifiers() & Qt::AltModifier;
+    if (ctrl && !alt && key >= Qt::Key_A && key <= Qt::Key_Z)
+        return std::u16string(1, static_cast<char16_t>(key - Qt::Key_A + 1));
+    switch (key) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return u"\r";
+        case Qt::Key_Backspace:
+            return u"\b";
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+            return u"\t";
+        case Qt::Key_Escape:
+            return u"\x1b";
+        case Qt::Key_Delete:
+            return {};
+        default:
+            break;
+    }
+    std::u16string out;
+    for (QChar c : ke->text()) {
+        // Other control characters in the text come from keys that only edit or move.
+        if (c.unicode() >= 32 && c.unicode() != 127) out.push_back(c.unicode());
+    }
+    return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Construction and layout
+
+TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
+    : QMainWindow(parent), options_(std::move(options)) {
+    if (options_.dialogs) {
+        dialogs_ = options_.dialogs;
+    } else {
+        ownDialogs_ = std::make_unique<QtDialogs>();
+        dialogs_ = ownDialogs_.get();
+    }
+    if (options_.host) {
+        host_ = options_.host;
+    } else {
+        ownHost_ = std::make_unique<QtHost>();
+        host_ = ownHost_.get();
+    }
+
+    setWindowTitle(kCaption);
+    setObjectName("frmTerminal");
+    BuildControls();
+    BuildMenus();
+
+    std::unique_ptr<ComPortIo> io =
+        options_.makePortIo ? options_.makePortIo() : MakeSystemPortIo();
+    uartDriver = std::make_unique<TCommPortDriver>(*host_, std::move(io));
+    uartDriver->SetComPort("COM1");
+    uartDriver->SetComPortPollingDelay(1);
+    // An active DTR resets or reprograms many boards.
+    uartDriver->EnableDTROnOpen = false;
+
+    ConnectSignals();
+    FormCreate();
+}
+
+TfrmTerminal::~TfrmTerminal() {
+    FormDestroy();
+    // The driver and the engines use the host and the line boxes: free them while both exist.
+    if (uartDriver) uartDriver->SetOnReceiveData({});
+    uartDriver.reset();
+    kmodem.reset();
+    rxRender.reset();
+}
+
+void TfrmTerminal::BuildControls() {
+    auto named = [](QWidget* w, const char* name) {
+        w->setObjectName(name);
+        return w;
+    };
+
+    auto* central = new QWidget(this);
+    central->setObjectName("pnlMain");
+    setCentralWidget(central);
+    resize(1025, 706);
+
+    // --- Top: the two pages ---
+    pageControl = new QTabWidget(central);
+    named(pageControl, "pageControl");
+    tsPort = named(new QWidget, "tsPort");
+    tsPort->setAutoFillBackground(true);
+    lblPort = new QLabel("COM Port", tsPort);
+    named(lblPort, "lblPort");
+    cbxPort = new QComboBox(tsPort);
+    named(cbxPort, "cbxPort");
+    cbxPort->setEditable(true);
+    // Only the scan fills the list; a typed name must not slip in by pressing Enter.
+    cbxPort->setInsertPolicy(QComboBox::NoInsert);
+    cbxPort->setMinimumWidth(160);
+    if (cbxPort->completer()) cbxPort->completer()->setCaseSensitivity(Qt::CaseSensitive);
+    btnPort = new QPushButton("Update", tsPort);
+    named(btnPort, "btnPort");
+    lblBaud = new QLabel("Baudrate (bps)", tsPort);
+    named(lblBaud, "lblBaud");
+    cbxBaud = new QComboBox(tsPort);
+    named(cbxBaud, "cbxBaud");
+    cbxBaud->setEditable(true);
+    cbxBaud->setInsertPolicy(QComboBox::NoInsert);
+    cbxBaud->setMinimumWidth(110);
+    btnConnect = new QPushButton("Connect", tsPort);
+    named(btnConnect, "btnConnect");
+    auto* portRow = new QHBoxLayout(tsPort);
+    portRow->addWidget(lblPort);
+    portRow->addWidget(cbxPort);
+    portRow->addWidget(btnPort);
+    portRow->addSpacing(16);
+    portRow->addWidget(lblBaud);
+    portRow->addWidget(cbxBaud);
+    portRow->addWidget(btnConnect);
+    portRow->addStretch();
+    pageControl->addTab(tsPort, "Communication Port");
+
+    tsSend = named(new QWidget, "tsSend");
+    rgrCmdT = new QGroupBox("  Command Send Termination  ", tsSend);
+    named(rgrCmdT, "rgrCmdT");
+    rgrCmdTGroup = new QButtonGroup(rgrCmdT);
+    rgrCmdTGroup->setObjectName("rgrCmdTGroup");
+    auto* lf = new QRadioButton("LF (\\n) (#10)", rgrCmdT);
+    named(lf, "rgrCmdT_LF");
+    auto* crlf = new QRadioButton("CR+ LF (\\r\\n) (#13#10)", rgrCmdT);
+    named(crlf, "rgrCmdT_CRLF");
+    rgrCmdTGroup->addButton(lf, 0);
+    rgrCmdTGroup->addButton(crlf, 1);
+    lf->setChecked(true);
+    auto* termLayout = new QHBoxLayout(rgrCmdT);
+    termLayout->addWidget(lf);
+    termLayout->addWidget(crlf);
+    cbxSend = new QCheckBox("Send Termination", tsSend);
+    named(cbxSend, "cbxSend");
+    cbxRet = new QCheckBox("ENTER key = LF (\\n) (#10)", tsSend);
+    named(cbxRet, "cbxRet");
+    cbxRTSCTS = new QCheckBox("Use RTS/CTS Flow Control", tsSend);
+    named(cbxRTSCTS, "cbxRTSCTS");
+    auto* sendRow = new QHBoxLayout(tsSend);
+    sendRow->addWidget(rgrCmdT);
+    auto* sendChecks = new QVBoxLayout;
+    sendChecks->addWidget(cbxSend);
+    sendChecks->addWidget(cbxRet);
+    sendChecks->addWidget(cbxRTSCTS);
+    sendRow->addLayout(sendChecks);
+    sendRow->addStretch();
+    pageControl->addTab(tsSend, "Command Send Settings");
+
+    // --- Mode and column bar ---
+    auto* modeBar = named(new QWidget(central), "pnlMode");
+    cbxASCII = new QRadioButton("ASCII", modeBar);
+    named(cbxASCII, "cbxASCII");
+    cbxHEX = new QRadioButton("HEX", modeBar);
+    named(cbxHEX, "cbxHEX");
+    cbxASCII->setChecked(true);
+    cbxWordWrap = new QCheckBox("Line break", modeBar);
+    named(cbxWordWrap, "cbxWordWrap");
+    cbxViewRX_CHAR = new QCheckBox("CHAR Column", modeBar);
+    named(cbxViewRX_CHAR, "cbxViewRX_CHAR");
+    cbxViewRX_DEC = new QCheckBox("DEC Column", modeBar);
+    named(cbxViewRX_DEC, "cbxViewRX_DEC");
+    cbxViewRX_HEX = new QCheckBox("HEX Column", modeBar);
+    named(cbxViewRX_HEX, "cbxViewRX_HEX");
+    cbxViewRX_BIN = new QCheckBox("BIN Column", modeBar);
+    named(cbxViewRX_BIN, "cbxViewRX_BIN");
+    auto* modeRow = new QHBoxLayout(modeBar);
+    modeRow->setContentsMargins(0, 0, 0, 0);
+    for (QWidget* w : std::initializer_list<QWidget*>{cbxASCII, cbxHEX, cbxWordWrap, cbxViewRX_CHAR,
+                                                      cbxViewRX_DEC, cbxViewRX_HEX, cbxViewRX_BIN})
+        modeRow->addWidget(w);
+    modeRow->addStretch();
+
+    // --- Receive window and side columns ---
+    memoUart = new QPlainTextEdit(central);
+    named(memoUart, "memoUart");
+    memoUart->setReadOnly(true);
+    memoUart->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    memoUart->setFocusPolicy(Qt::StrongFocus);
+    memoUart->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memoUart->setContextMenuPolicy(Qt::CustomContextMenu);
+    memoUart->installEventFilter(this);
+    pnlUartAux = named(new QWidget(central), "pnlUartAux");
+    memoUartAux = new QPlainTextEdit(pnlUartAux);
+    named(memoUartAux, "memoUartAux");
+    memoUartAux->setReadOnly(true);
+    memoUartAux->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memoUartAux->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memoUartAux->setContextMenuPolicy(Qt::CustomContextMenu);
+    QFont aux("Lucida Console", 9);
+    aux.setStyleHint(QFont::Monospace);
+    aux.setFixedPitch(true);
+    memoUartAux->setFont(aux);
+    auto* auxLayout = new QVBoxLayout(pnlUartAux);
+    auxLayout->setContentsMargins(0, 0, 0, 0);
+    auxLayout->addWidget(memoUartAux);
+    pnlUartAux->hide();
+    memoUartBox_ = new QtLineBox(memoUart);
+    memoUartAuxBox_ = new QtLineBox(memoUartAux);
+    auto* rxRow = new QHBoxLayout;
+    rxRow->setSpacing(0);
+    rxRow->addWidget(memoUart, 1);
+    rxRow->addWidget(pnlUartAux);
+
+    // --- Send bar ---
+    edtSend = new QLineEdit(central);
+    named(edtSend, "edtSend");
+    btnSend = new QPushButton("Send", central);
+    named(btnSend, "btnSend");
+    btnSend->setEnabled(false);
+    btnSend->setAutoDefault(false);
+    btnMemAdd = new QPushButton("Add", central);
+    named(btnMemAdd, "btnMemAdd");
+    auto* sendBar = new QHBoxLayout;
+    sendBar->addWidget(edtSend, 1);
+    sendBar->addWidget(btnSend);
+    sendBar->addWidget(btnMemAdd);
+
+    // --- Transfer bar ---
+    btnRxFile = new QPushButton("Receive File", central);
+    named(btnRxFile, "btnRxFile");
+    btnRxFile->setEnabled(false);
+    btnTxFile = new QPushButton("Send File", central);
+    named(btnTxFile, "btnTxFile");
+    btnTxFile->setEnabled(false);
+    barProgress = new QProgressBar(central);
+    named(barProgress, "barProgress");
+    barProgress->setRange(0, 100);
+    barProgress->setValue(0);
+    VrClock = new ElapsedClock(central);
+    named(VrClock, "VrClock");
+    VrClock->setFixedSize(120, 26);
+    VrClock->setContextMenuPolicy(Qt::CustomContextMenu);
+    lblRate = new QLabel("0 Kbytes/S", central);
+    named(lblRate, "lblRate");
+    lblRate->setMinimumWidth(90);
+    auto* transferBar = new QHBoxLayout;
+    transferBar->addWidget(btnRxFile);
+    transferBar->addWidget(btnTxFile);
+    transferBar->addWidget(barProgress, 1);
+    transferBar->addWidget(VrClock);
+    transferBar->addWidget(lblRate);
+    timeCalcByteRate = new QTimer(this);
+    timeCalcByteRate->setObjectName("timeCalcByteRate");
+    timeCalcByteRate->setInterval(1000);
+
+    // --- Log ---
+    memoLog = new QTextEdit(central);
+    named(memoLog, "memoLog");
+    memoLog->setReadOnly(true);
+    memoLog->setFixedHeight(83);
+    memoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memoLog->setContextMenuPolicy(Qt::CustomContextMenu);
+    memoLog->document()->setUndoRedoEnabled(false);
+    memoLog->setPlainText("memoLog");  // design-time text; FormCreate clears it
+
+    // --- Right column ---
+    auto* right = named(new QWidget(central), "pnlRight");
+    right->setFixedWidth(230);
+    auto* lblLists = new QLabel("Commands Lists", right);
+    named(lblLists, "lblLists");
+    strFiles = new QListWidget(right);
+    named(strFiles, "strFiles");
+    strFiles->setContextMenuPolicy(Qt::CustomContextMenu);
+    auto* lblCmds = new QLabel("List Commands", right);
+    named(lblCmds, "lblCmds");
+    strCmds = new QListWidget(right);
+    named(strCmds, "strCmds");
+    strCmds->setSortingEnabled(true);
+    strCmds->setContextMenuPolicy(Qt::CustomContextMenu);
+    cbxSendCmd = new QCheckBox("Send command in double-click", right);
+    named(cbxSendCmd, "cbxSendCmd");
+    auto* hint1 = new QLabel("Double-click to send command", right);
+    named(hint1, "lblHintSend");
+    auto* hint2 = new QLabel("Click to edit the command", right);
+    named(hint2, "lblHintEdit");
+    btnConfig = new QPushButton("Settings", right);
+    named(btnConfig, "btnConfig");
+    btnHelp = new QPushButton("Help", right);
+    named(btnHelp, "btnHelp");
+    btnQuit = new QPushButton("Exit", right);
+    named(btnQuit, "btnQuit");
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    rightLayout->addWidget(lblLists);
+    rightLayout->addWidget(strFiles, 1);
+    rightLayout->addWidget(lblCmds);
+    rightLayout->addWidget(strCmds, 2);
+    rightLayout->addWidget(cbxSendCmd);
+    rightLayout->addWidget(hint1);
+    rightLayout->addWidget(hint2);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btnConfig);
+    buttons->addWidget(btnHelp);
+    buttons->addWidget(btnQuit);
+    rightLayout->addLayout(buttons);
+
+    // --- Assembly ---
+    auto* leftLayout = new QVBoxLayout;
+    pageControl->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    leftLayout->addWidget(pageControl);
+    leftLayout->addWidget(modeBar);
+    leftLayout->addLayout(rxRow, 1);
+    leftLayout->addLayout(sendBar);
+    leftLayout->addLayout(transferBar);
+    auto* top = new QHBoxLayout;
+    top->addLayout(leftLayout, 1);
+    top->addWidget(right);
+    auto* mainLayout = new QVBoxLayout(central);
+    mainLayout->addLayout(top, 1);
+    mainLayout->addWidget(memoLog);
+}
+
+void TfrmTerminal::BuildMenus() {
+    auto add = [](QMenu* menu, const char* caption, const char* name) {
+        QAction* a = menu->addAction(QString::fromUtf8(caption));
+        a->setObjectName(name);
+        return a;
+    };
+    popMenu1 = new QMenu(this);
+    popMenu1->setObjectName("popMenu1");
+    add(popMenu1, "Limpar", "Limpar2");
+    add(popMenu1, "Copiar", "copiar1");
+    add(popMenu1, "Selecionar Tudo", "SelecionarTudo");
+    popMenu1->addSeparator();
+    add(popMenu1, "Salvar", "Salvar2");
+    add(popMenu1, "Savar com Formatação", "SavarcomFormatao1");
+    popMenu1->addSeparator();
+    add(popMenu1, "Fonte", "Fonte1");
+    add(popMenu1, "Cor", "Cor1");
+    add(popMenu1, "Padrão de Fonte e Cores 1", "Padrao1");
+    add(popMenu1, "Padrão de Fonte e Cores 2", "Padrao2");
+
+    popMenu3 = new QMenu(this);
+    popMenu3->setObjectName("popMenu3");
+    add(popMenu3, "Limpar", "Limpar1");
+    add(popMenu3, "Salvar", "Salvar1");
+
+    popMenu2 = new QMenu(this);
+    popMenu2->setObjectName("popMenu2");
+    add(popMenu2, "Limpar", "Limpar3");
+    add(popMenu2, "Copiar", "Copiar2");
+    add(popMenu2, "Selecionar Tudo", "SelecionarTudo1");
+    popMenu2->addSeparator();
+    add(popMenu2, "Salvar", "Salvar3");
+    add(popMenu2, "Salvar com Formatação", "SalvarcomFormatao1");
+    popMenu2->addSeparator();
+    add(popMenu2, "Fonte", "Fonte2");
+    add(popMenu2, "Padrão de Fonte", "Padro21");
+    add(popMenu2, "Cor", "cor2");
+
+    popFiles = new QMenu(this);
+    popFiles->setObjectName("popFiles");
+    add(popFiles, "Nova Lista", "NovaLista1");
+    popFiles->addSeparator();
+    add(popFiles, "Excluir o Item Selecionado", "ExlcuiLista1");
+    popFiles->addSeparator();
+    add(popFiles, "Trocar o Local de Armazenamento das Listas", "TrocarLocal1");
+    popFiles->addSeparator();
+    add(popFiles, "Fonte", "FonteFiles1");
+    add(popFiles, "Cor", "CorFiles1");
+
+    popCmds = new QMenu(this);
+    popCmds->setObjectName("popCmds");
+    add(popCmds, "Excluir o Item Selecionado", "ExcluirItemSelecionado1");
+    popCmds->addSeparator();
+    add(popCmds, "Limpa a Lista", "LimpaaLista1");
+    popCmds->addSeparator();
+    add(popCmds, "Fonte", "FonteCmds1");
+    add(popCmds, "Cor", "CorCmds1");
+
+    auto attach = [this](QWidget* w, QMenu* menu) {
+        connect(w, &QWidget::customContextMenuRequested, this,
+                [w, menu](const QPoint& pos) { menu->popup(w->mapToGlobal(pos)); });
+    };
+    attach(memoUart, popMenu1);
+    attach(memoUartAux, popMenu3);
+    attach(memoLog, popMenu2);
+    attach(strFiles, popFiles);
+    attach(strCmds, popCmds);
+}
+
+void TfrmTerminal::ConnectSignals() {
+    connect(btnPort, &QPushButton::clicked, this, [this] { btnPortClick(); });
+    connect(btnConnect, &QPushButton::clicked, this, [this] { btnConnectClick(); });
+    connect(cbxRTSCTS, &QCheckBox::toggled, this, [this] { cbxRTSCTSClick(); });
+    connect(rgrCmdTGroup, &QButtonGroup::idClicked, this, [this] { rgrCmdTClick(); });
+    connect(cbxASCII, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) cbxASCIIClick();
+    });
+    connect(cbxHEX, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) cbxHEXClick();
+    });
+    connect(cbxWordWrap, &QCheckBox::toggled, this, [this] { cbxWordWrapClick(); });
+    for (QCheckBox* c : {cbxViewRX_CHAR, cbxViewRX_DEC, cbxViewRX_HEX, cbxViewRX_BIN})
+        connect(c, &QCheckBox::toggled, this, [this] { EnableViewsRX(); });
+    connect(edtSend, &QLineEdit::textChanged, this, [this] { edtSendChange(); });
+    connect(btnSend, &QPushButton::clicked, this, [this] { btnSendClick(); });
+    connect(btnTxFile, &QPushButton::clicked, this, [this] { btnTxFileClick(); });
+    connect(btnRxFile, &QPushButton::clicked, this, [this] { btnRxFileClick(); });
+    connect(btnConfig, &QPushButton::clicked, this, [this] { btnConfigClick(); });
+    connect(btnHelp, &QPushButton::clicked, this, [this] { btnHelpClick(); });
+    connect(btnQuit, &QPushButton::clicked, this, [this] { btQuit(); });
+
+    uartDriver->OnPortLost = [this](const std::string&) {
+        // The driver is inside its own read or write: close the port once it has returned.
+        if (lostReportQueued_) return;
+        lostReportQueued_ = true;
+        QMetaObject::invokeMethod(
+            this, [this] { OnPortLost(); }, Qt::QueuedConnection);
+    };
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up
+
+void TfrmTerminal::FormCreate() {
+    VrClock->Stop();
+    memoLog->clear();
+    pageControl->setCurrentIndex(0);
+    cbxBaud->clear();
+    for (std::uint32_t rate : ComPortBaudRates) cbxBaud->addItem(QString::number(rate));
+    SendTerminator.clear();
+    rxRender =
+        std::make_unique<tRxRenderer>(*memoUartBox_, *memoUartAuxBox_, [this] { host_->Beep(); });
+
+    if (!options_.settingsPath.isEmpty()) {
+        settingsPath = options_.settingsPath;
+    } else {
+        const SettingsLocation where =
+            ChooseSettingsLocation(ToStd(ExecutableFolder()), DefaultUserConfigFolder());
+        settingsPath = FromStd(where.path);
+        if (!where.inExecutableFolder) print_Log(ColorWarning, FromStd(where.reason));
+    }
+    iniFile = std::make_unique<tIniFile>(ToStd(settingsPath));
+
+    ReadSettingsAtStart();
+
+    created_ = true;
+}
+
+void TfrmTerminal::ReadSettingsAtStart() {
+    tIniFile& ini = *iniFile;
+    auto read16 = [&](const char* section, const char* key, std::uint16_t def) {
+        const std::int32_t v = ini.ReadInteger(section, key, def);
+        return (v < 0 || v > 65535) ? def : static_cast<std::uint16_t>(v);
+    };
+
+    ColorMessage = ini.ReadInteger("COLOR", "REPORT MESSAGE", kColorBlue);
+    ColorError = ini.ReadInteger("COLOR", "REPORT ERROR", kColorRed);
+    ColorWarning = ini.ReadInteger("COLOR", "REPORT WARNING", kColorYellow);
+
+    clockHighColor = ini.ReadInteger("COLOR", "VRCLOCK DISPLAY HIGH", kColorAqua);
+    clockLowColor = ini.ReadInteger("COLOR", "VRCLOCK DISPLAY LOW", kColorBlue);
+    ApplyClockColors();
+
+    storedPort_ = FromStd(ini.ReadString("UART", "PORT", kDefaultPort));
+    storedBaud_ = QString::number(ini.ReadInteger("UART", "BAUDRATE", 9600));
+    cbxPort->setEditText(options_.port ? *options_.port : storedPort_);
+    cbxBaud->setEditText(options_.baud ? *options_.baud : storedBaud_);
+
+    uartDriver->SetComPortPollingDelay(read16("UART", "POLLING RECEIVER", 50));
+    uartDriver->ComPortPollingGetChar = read16("UART", "POLLING RECEIVER GETCHAR", 100);
+    uartDriver->SetComPortInBufSize(read16("UART", "BUFFER IN SIZE", 2048));
+    uartDriver->SetComPortOutBufSize(read16("UART", "BUFFER OUT SIZE", 2048));
+    uartDriver->UseDebug = ini.ReadBool("UART", "USE DEBUG", false);
+
+    cbxRet->setChecked(ini.ReadBool("UART", "KEY_RETURN", true));
+    const std::int32_t term = ini.ReadInteger("RGR", "CMD TERMINATOR", 0);
+    rgrCmdTGroup->button(term == 0 ? 0 : 1)->setChecked(true);
+
+    cbxViewRX_DEC->setChecked(ini.ReadBool("CBX", "CBX RX DEC", false));
+    cbxViewRX_HEX->setChecked(ini.ReadBool("CBX", "CBX RX HEX", false));
+    cbxViewRX_CHAR->setChecked(ini.ReadBool("CBX", "CBX RX CHAR", false));
+    cbxViewRX_BIN->setChecked(ini.ReadBool("CBX", "CBX RX BIN", false));
+    cbxRTSCTS->setChecked(ini.ReadBool("CBX", "CBX RTSCTS", false));
+    cbxSendCmd->setChecked(ini.ReadBool("CBX", "CBX SENDCMD", false));
+    cbxSend->setChecked(ini.ReadBool("CBX", "CBX SEND", true));
+    cbxWordWrap->setChecked(ini.ReadBool("CBX", "CBX WORD WRAP", false));
+    cbxWordWrapClick();
+
+    kmodem = std::make_unique<tKmodem>(
+        *host_, [this](int position) { barProgress->setValue(std::clamp(position, 0, 100)); },
+        [this](const std::string& text) { lblRate->setText(FromStd(text)); });
+    kmodem->enabled = ini.ReadBool("KMODEM", "ENABLED", false);
+    kmodem->timerOutValue = ini.ReadInteger("KMODEM", "TIMEROUT", 5);
+    kmodem->packageSize = read16("KMODEM", "PACKAGE_SIZE", 512);
+    kmodem->cmdTX = ini.ReadString("KMODEM", "CMD_TX", "");
+    kmodem->cmdRX = ini.ReadString("KMODEM", "CMD_RX", "");
+    {
+        const std::int32_t t = ini.ReadInteger("KMODEM", "CMD_TERMINATOR", 0);
+        kmodem->cmd_terminator = (t < 0 || t > 255) ? 0 : static_cast<std::uint8_t>(t);
+    }
+    kmodem->cmd_useEcho = ini.ReadBool("KMODEM", "USE_ECHO", true);
+    kmodem->useDebug = ini.ReadBool("KMODEM", "USE DEBUG", false);
+
+    memoUartColor =
+        ColorFromText(ini.ReadString("MEM RX COLOR", "COLOR", "-16777211"), kColorSystemWindow);
+    ReadFontSettings(ini, "MEM RX FONT", memoUartFont);
+    edtSend->setText(FromStd(ini.ReadString("EDITS", "SEND", "")));
+    ApplyRxAppearance();
+    memoLogColor =
+        ColorFromText(ini.ReadString("MEM LOG COLOR", "COLOR", "-16777211"), kColorSystemWindow);
+    ReadFontSettings(ini, "MEM LOG FONT", memoLogFont);
+    ApplyLogAppearance();
+
+    ListPaths.clear();
+    const QString defaultFolder =
+        options_.defaultListsFolder.isEmpty() ? ExecutableFolder() : options_.defaultListsFolder;
+    ListsFolder = FromStd(ini.ReadString("DIR", "PATHS", ToStd(defaultFolder)));
+    LoadListFiles();
+    if (strFiles->count() > 0) {
+        ListIndex =
+            std::clamp(ini.ReadInteger("LIST_FILES", "ITEM_INDEX", 0), 0, strFiles->count() - 1);
+        strFiles->setCurrentRow(ListIndex);
+    } else {
+        ListIndex = -1;
+    }
+    strCmds->clear();
+    if (ListIndex >= 0) LoadCommands(ListIndex);
+
+    strFilesFont.size = 8;
+    strFilesFont.charSet = 1;
+    strCmdsFont = strFilesFont;
+    ReadFontSettings(ini, "FONT_STRFILES", strFilesFont);
+    strFilesColor = ColorFromText(ini.ReadString("FONT_STRFILES", "BACK_GROUND", "-16777211"),
+                                  kColorSystemWindow);
+    ReadFontSettings(ini, "FONT_STRPATHS", strCmdsFont);
+    strCmdsColor = ColorFromText(ini.ReadString("FONT_STRPATHS", "BACK_GROUND", "-16777211"),
+                                 kColorSystemWindow);
+    ApplyListAppearance();
+
+    uartDriver->SetOnReceiveData(
+        [this](TCommPortDriver* sender, const std::uint8_t* data, std::int32_t size) {
+            printf_ReceiveData(sender, data, size);
+        });
+    ClearRx();
+    EnableViewsRX();
+    cbxRTSCTSTag = 1;
+
+    rgrCmdTClick();
+    ScanComPorts();
+    if (options_.port &&
+        cbxPort->findText(*options_.port, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0) {
+        // Named on the command line: the user vouches for it even if the scan missed it.
+        const QString text = cbxPort->currentText();
+        cbxPort->addItem(*options_.port);
+        cbxPort->setEditText(text);
+    }
+    ApplyListColors();
+}
+
+void TfrmTerminal::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TfrmTerminal::FormShow() {
+    PlaceMainWindow();
+    if (options_.connectAtStart) {
+        options_.connectAtStart = false;
+        if (btnConnectTag == 0) btnConnectClick();
+    }
+}
+
+void TfrmTerminal::PlaceMainWindow() {
+    const int w = iniFile ? iniFile->ReadInteger("WINDOWS", "W", 1035) : 1035;
+    const int h = iniFile ? iniFile->ReadInteger("WINDOWS", "H", 736) : 736;
+    int left = iniFile ? iniFile->ReadInteger("WINDOWS", "L", 0) : 0;
+    int top = iniFile ? iniFile->ReadInteger("WINDOWS", "T", 0) : 0;
+
+    // Outer size: the frame the window manager adds is known only once the window is shown.
+    const int frameW = frameGeometry().width() - width();
+    const int frameH = frameGeometry().height() - height();
+    const QSize inner(std::clamp(w - frameW, 1, QWIDGETSIZE_MAX),
+                      std::clamp(h - frameH, 1, QWIDGETSIZE_MAX));
+    resize(inner.expandedTo(minimumSizeHint().boundedTo(inner)));
+
+    int maxWidth = INT_MIN, minLeft = INT_MAX, maxHeight = INT_MIN, minTop = INT_MAX;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect g = screen->geometry();
+        maxWidth = std::max(maxWidth, g.width());
+        minLeft = std::min(minLeft, g.left());
+        maxHeight = std::max(maxHeight, g.height());
+        minTop = std::min(minTop, g.top());
+    }
+    if (!QGuiApplication::screens().isEmpty() &&
+        (left > maxWidth || left < minLeft || top > maxHeight || top < minTop)) {
+        left = 0;
+        top = 0;
+    }
+    move(left, top);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Shut-down
+
+void TfrmTerminal::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TfrmTerminal::FormClose() {
+    if (btnTxFileTag == 1) btnTxFileClick();
+    if (btnRxFileTag == 1) btnRxFileClick();
+}
+
+void TfrmTerminal::FormDestroy() {
+    if (destroyed_ || !created_) return;
+    destroyed_ = true;
+    try {
+        uartDriver->Disconnect();
+    } catch (const std::exception& e) {
+        ReportError(QString::fromUtf8(e.what()));
+    }
+    try {
+        WriteSettingsAtExit();
+    } catch (const std::exception& e) {
+        ReportError(QString::fromUtf8(e.what()));
+    }
+    iniFile.reset();
+    uartDriver->SetOnReceiveData({});
+    kmodem.reset();
+    rxRender.reset();
+    if (ListIndex >= 0) {
+        try {
+            SaveCommands(ListIndex);
+        } catch (const std::exception& e) {
+            ReportError(QString::fromUtf8(e.what()));
+        }
+    }
+    ListPaths.clear();
+}
+
+void TfrmTerminal::WriteSettingsAtExit() {
+    tIniFile& ini = *iniFile;
+    ini.Update([&] {
+        const QRect frame = frameGeometry();
+        ini.WriteInteger("WINDOWS", "W", frame.width());
+        ini.WriteInteger("WINDOWS", "H", frame.height());
+        ini.WriteInteger("WINDOWS", "L", frame.x());
+        ini.WriteInteger("WINDOWS", "T", frame.y());
+
+        ini.WriteInteger("COLOR", "VRCLOCK DISPLAY HIGH", clockHighColor);
+        ini.WriteInteger("COLOR", "VRCLOCK DISPLAY LOW", clockLowColor);
+
+        // A value given on the command line was for this run only: unless the user changed the
+        // box since, the remembered value stays.
+        QString port = cbxPort->currentText();
+        if (options_.port && port == *options_.port) port = storedPort_;
+        ini.WriteString("UART", "PORT", ToStd(port));
+        QString baudText = cbxBaud->currentText();
+        if (options_.baud && baudText == *options_.baud) baudText = storedBaud_;
+        const std::optional<std::int32_t> baud = ParseIniInteger(ToStd(baudText));
+        ini.WriteInteger("UART", "BAUDRATE", baud ? *baud : 9600);
+        ini.WriteBool("UART", "KEY_RETURN", cbxRet->isChecked());
+
+        ini.WriteBool("CBX", "CBX RX DEC", cbxViewRX_DEC->isChecked());
+        ini.WriteBool("CBX", "CBX RX HEX", cbxViewRX_HEX->isChecked());
+        ini.WriteBool("CBX", "CBX RX CHAR", cbxViewRX_CHAR->isChecked());
+        ini.WriteBool("CBX", "CBX RX BIN", cbxViewRX_BIN->isChecked());
+        ini.WriteBool("CBX", "CBX SENDCMD", cbxSendCmd->isChecked());
+        ini.WriteBool("CBX", "CBX SEND", cbxSend->isChecked());
+        ini.WriteBool("CBX", "CBX WORD WRAP", cbxWordWrap->isChecked());
+        ini.WriteBool("CBX", "CBX RTSCTS", cbxRTSCTS->isChecked());
+
+        ini.WriteInteger("RGR", "CMD TERMINATOR", rgrCmdTGroup->checkedId());
+
+        ini.WriteString("MEM RX COLOR", "COLOR", std::to_string(memoUartColor));
+        WriteFontSettings(ini, "MEM RX FONT", memoUartFont);
+        ini.WriteString("MEM LOG COLOR", "COLOR", std::to_string(memoLogColor));
+        WriteFontSettings(ini, "MEM LOG FONT", memoLogFont);
+
+        ini.WriteString("EDITS", "SEND", ToStd(edtSend->text()));
+        ini.WriteString("DIR", "PATHS", ToStd(ListsFolder));
+        ini.WriteInteger("LIST_FILES", "ITEM_INDEX", ListIndex);
+
+        WriteFontSettings(ini, "FONT_STRFILES", strFilesFont);
+        ini.WriteString("FONT_STRFILES", "BACK_GROUND", std::to_string(strFilesColor));
+        WriteFontSettings(ini, "FONT_STRPATHS", strCmdsFont);
+        ini.WriteString("FONT_STRPATHS", "BACK_GROUND", std::to_string(strCmdsColor));
+    });
+}
+
+void TfrmTerminal::ReportError(const QString& text) {
+    std::fprintf(stderr, "corvel: %s\n", text.toLocal8Bit().constData());
+    dialogs_->Error(this, text);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Appearance
+
+QColor TfrmTerminal::ToQColor(std::int32_t value) {
+    const Rgb rgb = ColorToRgb(value);
+    return QColor(rgb.r, rgb.g, rgb.b);
+}
+
+void TfrmTerminal::ApplyFont(QWidget* widget, const FontRecord& font) {
+    widget->setFont(ToQFont(font));
+    QPalette p = widget->palette();
+    p.setColor(QPalette::Text, ToQColor(font.color));
+    p.setColor(QPalette::WindowText, ToQColor(font.color));
+    widget->setPalette(p);
+}
+
+void TfrmTerminal::ApplyBackground(QWidget* widget, std::int32_t color,
+                                   const FontRecord* textFont) {
+    QPalette p = widget->palette();
+    p.setColor(QPalette::Base, ToQColor(color));
+    if (textFont) p.setColor(QPalette::Text, ToQColor(textFont->color));
+    widget->setPalette(p);
+}
+
+void TfrmTerminal::ApplyRxAppearance() {
+    ApplyFont(memoUart, memoUartFont);
+    ApplyBackground(memoUart, memoUartColor, nullptr);
+    // The side window keeps its own face and size; only the colours follow.
+    ApplyBackground(memoUartAux, memoUartColor, &memoUartFont);
+    ApplyFont(edtSend, memoUartFont);
+    ApplyBackground(edtSend, memoUartColor, nullptr);
+}
+
+void TfrmTerminal::ApplyLogAppearance() {
+    ApplyFont(memoLog, memoLogFont);
+    ApplyBackground(memoLog, memoLogColor, nullptr);
+}
+
+void TfrmTerminal::ApplyListAppearance() {
+    ApplyFont(strFiles, strFilesFont);
+    ApplyBackground(strFiles, strFilesColor, nullptr);
+    ApplyFont(strCmds, strCmdsFont);
+    ApplyBackground(strCmds, strCmdsColor, nullptr);
+}
+
+void TfrmTerminal::ApplyClockColors() {
+    VrClock->SetHighColor(ToQColor(clockHighColor));
+    VrClock->SetLowColor(ToQColor(clockLowColor));
+    VrClock->ApplyBackground();
+}
+
+void TfrmTerminal::ApplyListColors() {
+    QPalette p = tsPort->palette();
+    p.setColor(QPalette::Window, ToQColor(strFilesColor));
+    tsPort->setPalette(p);
+    for (QLabel* l : {lblPort, lblBaud}) {
+        QPalette lp = l->palette();
+        lp.setColor(QPalette::WindowText, ToQColor(strFilesFont.color));
+        l->setPalette(lp);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Log window
+
+QString TfrmTerminal::printf_Log(std::int32_t color, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    QString text = vprintf_Log(color, format, args);
+    va_end(args);
+    return text;
+}
+
+QString TfrmTerminal::vprintf_Log(std::int32_t color, const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string buf;
+    if (n < 0) {
+        buf = format;
+    } else {
+        buf.resize(static_cast<std::size_t>(n) + 1);
+        std::vsnprintf(buf.data(), buf.size(), format, args);
+        buf.resize(static_cast<std::size_t>(n));
+    }
+    const QString text = QString::fromUtf8(buf);
+    AppendLogLine(color, text);
+    return text;
+}
+
+QString TfrmTerminal::print_Log(std::int32_t color, const QString& text) {
+    AppendLogLine(color, text);
+    return text;
+}
+
+void TfrmTerminal::AppendLogLine(std::int32_t color, const QString& text) {
+    QTextDocument* doc = memoLog->document();
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::End);
+    QTextCharFormat format;
+    format.setForeground(ToQColor(color));
+    if (!doc->isEmpty()) cursor.insertBlock(QTextBlockFormat(), format);
+    cursor.insertText(text, format);
+    ScrollToEnd(memoLog);
+}
+
+void TfrmTerminal::ScrollToEnd(QTextEdit* box) {
+    QScrollBar* bar = box->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Receive path
+
+void TfrmTerminal::printf_ReceiveData(TCommPortDriver*, const std::uint8_t* DataPtr,
+                                      std::int32_t DataSize) {
+    if (!rxRender || !DataPtr || DataSize <= 0) return;
+    rxRender->printf_ReceiveData(DataPtr, static_cast<std::size_t>(DataSize));
+}
+
+void TfrmTerminal::ClearRx() {
+    if (rxRender) rxRender->ClearRx();
+}
+
+void TfrmTerminal::EnableViewsRX() {
+    if (!rxRender) return;
+    RxColumns columns;
+    columns.showChar = cbxViewRX_CHAR->isChecked();
+    columns.showDec = cbxViewRX_DEC->isChecked();
+    columns.showHex = cbxViewRX_HEX->isChecked();
+    columns.showBin = cbxViewRX_BIN->isChecked();
+    const int width = rxRender->SetColumns(columns);
+    if (width <= 0) {
+        pnlUartAux->hide();
+    } else {
+        pnlUartAux->setFixedWidth(width);
+        pnlUartAux->show();
+    }
+}
+
+void TfrmTerminal::cbxASCIIClick() {
+    if (rxRender) rxRender->SetMode(RxMode::Ascii);
+}
+
+void TfrmTerminal::cbxHEXClick() {
+    if (rxRender) rxRender->SetMode(RxMode::Hex);
+}
+
+void TfrmTerminal::cbxWordWrapClick() {
+    const bool wrap = cbxWordWrap->isChecked();
+    memoUart->setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+    memoUart->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memoUart->setHorizontalScrollBarPolicy(wrap ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
+    memoUartBox_->Repaint();
+    memoUartBox_->ScrollToEnd();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Ports and connection
+
+void TfrmTerminal::ScanComPorts() {
+    print_Log(ColorWarning, "FOUND COM PORTSS");
+    const QString text = cbxPort->currentText();
+    std::vector<std::string> ports = options_.scanPorts ? options_.scanPorts() : ScanSerialPorts();
+    cbxPort->clear();
+    for (const std::string& name : ports) {
+        cbxPort->addItem(FromStd(name));
+        printf_Log(ColorMessage, "Found port %s", name.c_str());
+    }
+    cbxPort->setEditText(text);
+}
+
+void TfrmTerminal::btnConnectClick() {
+    if (btnConnectTag == 1) {
+        uartDriver->Disconnect();
+        EnableControls(false, true);
+        cbxPort->setEnabled(true);
+        btnPort->setEnabled(true);
+        cbxBaud->setEnabled(true);
+        if (btnTxFileTag == 1) btnTxFileClick();
+        if (btnRxFileTag == 1) btnRxFileClick();
+        btnConnect->setText("Connect");
+        btnConnectTag = 0;
+        return;
+    }
+
+    const QString baudText = cbxBaud->currentText();
+    const std::optional<std::int32_t> baud = ParseIniInteger(ToStd(baudText));
+    // Zero and negative rates are no rate at all; the line would silently run at some default.
+    if (!baud || *baud <= 0) {
+        dialogs_->Warning(this, QString("Invalid baudrate %1").arg(baudText));
+        return;
+    }
+    const QString portText = cbxPort->currentText();
+    if (cbxPort->findText(portText, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0) {
+        dialogs_->Warning(this, QString("Invalid port %1").arg(portText));
+        return;
+    }
+
+    WaitCursor hourglass;
+    uartDriver->SetComPort(ToStd(portText));
+    uartDriver->SetComPortSpeed(static_cast<std::uint32_t>(*baud));
+    lostReportQueued_ = false;
+    if (!uartDriver->Connect()) {
+        ReportPortRefusal();
+        dialogs_->Warning(this,
+                          QString("Port %1 is already in use or is not available").arg(portText));
+        return;
+    }
+    cbxRTSCTSClick();
+    if (uartDriver->ComPortSpeed() > 115200)
+        print_Log(ColorWarning, "ATTENTION: Only FTDIs support speeds above 115200 baudrate");
+    EnableControls(true, true);
+    cbxPort->setEnabled(false);
+    btnPort->setEnabled(false);
+    cbxBaud->setEnabled(false);
+    memoUart->setFocus();
+    btnConnect->setText("Disconnect");
+    btnConnectTag = 1;
+}
+
+void TfrmTerminal::ReportPortRefusal() {
+    if (uartDriver->LastErrorKind() == PortErrorKind::AccessDenied) {
+        printf_Log(ColorError,
+                   "Permission denied: add your user to the group that owns %s (often dialout)",
+                   uartDriver->ComPort().c_str());
+    }
+}
+
+void TfrmTerminal::OnPortLost() {
+    lostReportQueued_ = false;
+    if (btnConnectTag != 1) return;
+    const std::string port = uartDriver->ComPort();
+    btnConnectClick();
+    printf_Log(ColorError, "Port %s was lost (device removed?)", port.c_str());
+}
+
+void TfrmTerminal::cbxRTSCTSClick() {
+    if (cbxRTSCTS->isChecked()) {
+        uartDriver->SetComPortHwHandshaking(hhRTSCTS);
+        if (cbxRTSCTSTag == 1) {
+            print_Log(ColorWarning,
+                      "ATTENTION: If the other end of the communication is not connected during "
+                      "data transmission, the terminal will dead lock");
+        }
+    } else {
+        uartDriver->SetComPortHwHandshaking(hhNONE);
+    }
+}
+
+void TfrmTerminal::EnableControls(bool a, bool b) {
+    btnSend->setEnabled(a);
+    btnRxFile->setEnabled(a);
+    btnTxFile->setEnabled(a);
+    btnConfig->setEnabled(!a);
+    strCmds->setEnabled(b);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Send path
+
+void TfrmTerminal::rgrCmdTClick() {
+    SendTerminator = rgrCmdTGroup->checkedId() == 0 ? std::string("\n") : std::string("\r\n");
+}
+
+void TfrmTerminal::edtSendChange() {
+    SetDefaultButton("btnSend");
+}
+
+void TfrmTerminal::SetDefaultButton(const QString& name) {
+    sendIsDefault_ = name == "btnSend";
+    btnSend->setDefault(sendIsDefault_);
+}
+
+void TfrmTerminal::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && sendIsDefault_ &&
+        btnSend->isEnabled() && btnSend->isVisible()) {
+        btnSend->click();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void TfrmTerminal::btnSendClick() {
+    if (fileTransferActive) {
+        print_Log(ColorWarning, "Command ignored, there are an file being transferred");
+        return;
+    }
+    if (!uartDriver->Connected()) return;
+    const QString text = edtSend->text();
+    if (text.isEmpty()) return;
+    std::string bytes = Utf8ToAnsi(ToStd(text));
+    if (cbxSend->isChecked()) bytes += SendTerminator;
+    uartDriver->SendData(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                         static_cast<std::int32_t>(bytes.size()));
+}
+
+bool TfrmTerminal::memoUartKeyDown(int, Qt::KeyboardModifiers, bool) {
+    if (fileTransferActive) {
+        print_Log(ColorWarning, "Command ignored, file is being transferred");
+        return false;
+    }
+    return true;
+}
+
+void TfrmTerminal::memoUartKeyPress(char16_t ch) {
+    if (fileTransferActive) {
+        print_Log(ColorWarning, "Command ignored, there are an file is being transferred");
+        return;
+    }
+    if (cbxRet->isChecked() && ch == 13) ch = 10;
+    if (uartDriver->Connected()) {
+        const std::uint8_t byte = static_cast<std::uint8_t>(ch & 0xFF);
+        uartDriver->SendData(&byte, 1);
+    } else {
+        print_Log(ColorWarning, "UART disconnected");
+    }
+}
+
+bool TfrmTerminal::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == memoUart) {
+        if (event->type() == QEvent::ShortcutOverride) {
+            // Keys typed here go to the board, even those the window would take as shortcuts
+            // (Ctrl+C sends 3 rather than copying).
+            if (!fileTransferActive) {
+                event->accept();
+                return true;
+            }
+        } else if (event->type() == QEvent::KeyPress) {
+            auto* ke = static_cast<QKeyEvent*>(event);
+            const std::u16string chars = CharactersOf(ke);
+            const bool consumed = memoUartKeyDown(ke->key(), ke->modifiers(), !chars.empty());
+            if (chars.empty()) return consumed;
+            for (char16_t c : chars) memoUartKeyPress(c);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------------------
+// File transfers: the stop step
+
+void TfrmTerminal::btnTxFileClick() {
+    if (btnTxFileTag == 1) {
+        btnTxFileTag = 0;
+        btnTxFile->setText("Send file");
+        if (kmodem) kmodem->canceled = true;
+        fileTransferActive = false;
+        EnableControls(true, true);
+        VrClock->Stop();
+    }
+}
+
+void TfrmTerminal::btnRxFileClick() {
+    if (btnRxFileTag == 1) {
+        btnRxFileTag = 0;
+        btnRxFile->setText("Receive File");
+        if (kmodem) kmodem->canceled = true;
+        fileTransferActive = false;
+        EnableControls(true, true);
+        VrClock->Stop();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Command lists
+
+void TfrmTerminal::LoadListFiles() {
+    strFiles->clear();
+    ListPaths.clear();
+    const QDir dir(ListsFolder);
+    if (ListsFolder.isEmpty() || !dir.exists()) return;
+    const QFileInfoList entries =
+        dir.entryInfoList(QStringList{"*.cmds"}, QDir::Files | QDir::Hidden, QDir::NoSort);
+    for (const QFileInfo& f : entries) {
+        if (f.suffix().compare("cmds", Qt::CaseInsensitive) == 0)
+            ListPaths.append(QDir::toNativeSeparators(f.filePath()));
+    }
+    std::sort(ListPaths.begin(), ListPaths.end(), [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
+    for (const QString& path : ListPaths) strFiles->addItem(QFileInfo(path).fileName());
+}
+
+void TfrmTerminal::LoadCommands(int index) {
+    if (index < 0 || index >= ListPaths.size()) return;
+    const std::string text = ReadWholeFile(ToStd(ListPaths[index]), 16u * 1024 * 1024);
+    const QString all = FromStd(AnsiToUtf8(text));
+    QStringList lines = all.split('\n');
+    if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
+    for (QString& line : lines) {
+        if (line.endsWith('\r')) line.chop(1);
+    }
+    strCmds->addItems(lines);
+}
+
+void TfrmTerminal::SaveCommands(int index) {
+    if (index < 0 || index >= ListPaths.size()) return;
+    std::vector<std::string> lines;
+    lines.reserve(static_cast<std::size_t>(strCmds->count()));
+    for (int i = 0; i < strCmds->count(); ++i) lines.push_back(ToStd(strCmds->item(i)->text()));
+    WriteTextLines(ToStd(ListPaths[index]), lines);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Buttons
+
+void TfrmTerminal::btQuit() {
+    close();
+}
+
+void TfrmTerminal::btnHelpClick() {
+    QDialog help(this);
+    help.setObjectName("frmHelp");
+    help.setWindowTitle("Ajuda");
+    help.resize(872, 600);
+    help.exec();
+}
+
+void TfrmTerminal::btnConfigClick() {}
+
+}  // namespace corvel
