@@ -43,7 +43,9 @@ TEST(SimPort, PairCarriesBytesBetweenThreadsInRealTime) {
             for (std::int32_t off = 0; off < n;) {
                 const std::int32_t w = ioB->Write(buf + off, n - off);
                 ASSERT_GE(w, 0);
-                if (w == 0) ASSERT_TRUE(ioB->WaitWritable(2000));
+                if (w == 0) {
+                    ASSERT_TRUE(ioB->WaitWritable(2000));
+                }
                 off += w;
             }
             echoed += static_cast<std::size_t>(n);
