@@ -330,31 +330,14 @@ TEST(FirmwareReceive, RefusesWhatItCannotHoldAndLeavesTheLineClean) {
     }
 }
 
-TEST(FirmwareHelpers, DiscardInputAndResultTexts) {
+TEST(FirmwareHelpers, DiscardInputDropsUntilQuiet) {
     ScriptPort p;
     p.Feed(Bytes(40, 0x55));
-    std::uint32_t start = p.clock;
+    const std::uint32_t start = p.clock;
     EXPECT_EQ(kmfw_discard_input(&p.ctx, 50), 40u);
     EXPECT_EQ(p.clock - start, 50u);
-
-    const std::int16_t codes[] = {KMFW_OK,
-                                  KMFW_CANCEL_REMOTE,
-                                  KMFW_USER_CANCEL,
-                                  KMFW_SYNC_ERROR,
-                                  KMFW_FILE_EMPTY,
-                                  KMFW_TIMEOUT,
-                                  KMFW_ACK_ERROR,
-                                  KMFW_CHECKSUM_ERROR,
-                                  KMFW_PACKAGE_SIZE,
-                                  KMFW_INCOMPLETE,
-                                  KMFW_TOO_LARGE,
-                                  KMFW_PACKET_TOO_BIG,
-                                  KMFW_STORAGE_ERROR,
-                                  KMFW_LINK_ERROR,
-                                  KMFW_BAD_SETUP};
-    for (std::int16_t c : codes) EXPECT_STRNE(kmfw_result_text(c), "?") << c;
-    EXPECT_STREQ(kmfw_result_text(-20), "?");
     EXPECT_STREQ(kmfw_result_text(KMFW_PACKET_TOO_BIG), "packet larger than buffer");
+    EXPECT_STREQ(kmfw_result_text(-20), "?");
 }
 
 }  // namespace
