@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "board_port.h"
@@ -327,6 +328,29 @@ TEST(FirmwareReceive, RefusesWhatItCannotHoldAndLeavesTheLineClean) {
         EXPECT_EQ(p.out, (Bytes{0xFF, 0x10}));
         EXPECT_EQ(p.stored, Bytes(file.begin(), file.begin() + 512));
         EXPECT_EQ(p.in, std::deque<std::uint8_t>{'x'});
+    }
+}
+
+TEST(FirmwareReceive, GarbageNeverOverrunsOrHangs) {
+    // Random lines, half of them starting like a real transfer so that random lengths reach the
+    // packet buffer. Every run must end, store no more than announced and answer only ACK or
+    // CMD_CANCEL.
+    std::mt19937 gen(4242);
+    for (int run = 0; run < 400; ++run) {
+        ScriptPort p(256);
+        p.ctx.first_wait_ms = 1000;
+        if (run % 2) p.Feed({0x01, static_cast<std::uint8_t>(gen()), 0x01, 0x00, 0x00});
+        Bytes noise = RandomBytes(gen() % 1200, static_cast<std::uint32_t>(run));
+        for (std::size_t i = 0; i + 3 < noise.size(); i += 1 + gen() % 600) {
+            noise[i] = static_cast<std::uint8_t>(1u << (gen() % 3));  // 01, 02 or 04
+            noise[i + 2] = static_cast<std::uint8_t>(gen() % 3);      // lengths up to 767
+        }
+        p.Feed(noise);
+        const std::int16_t r = kmfw_receive(&p.ctx);
+        EXPECT_LE(r, 0);
+        EXPECT_LE(p.stored.size(), p.ctx.file_size);
+        EXPECT_EQ(p.stored.size(), p.ctx.done);
+        for (std::uint8_t b : p.out) EXPECT_TRUE(b == 0xFF || b == 0x10);
     }
 }
 
