@@ -222,7 +222,9 @@ void TCommPortDriver::ToggleRTS(bool onOff) {
 
 void TCommPortDriver::StartPolling() {
     StopPolling();
-    timer_ = host_.StartTimer(FComPortPollingDelay, [this] { PollTimerTick(); });
+    // A zero period would make some timer systems fire whenever idle, spinning a core.
+    const std::uint32_t period = std::max<std::uint32_t>(1, FComPortPollingDelay);
+    timer_ = host_.StartTimer(period, [this] { PollTimerTick(); });
 }
 
 void TCommPortDriver::StopPolling() {

@@ -211,6 +211,9 @@ TEST_F(DriverTest, PollingDelayRestartsTimerOnlyOnChange) {
     EXPECT_TRUE(host.IsTimerActive(2));
     EXPECT_EQ(host.TimerPeriod(2), 1u);
     EXPECT_EQ(host.ActiveTimerCount(), 1u);
+    drv->SetComPortPollingDelay(0);  // stored as given, but the timer never runs at 0 ms
+    EXPECT_EQ(drv->ComPortPollingDelay(), 0);
+    EXPECT_EQ(host.TimerPeriod(3), 1u);
 }
 
 TEST_F(DriverTest, OpenFailuresLeaveTheDriverClosed) {
