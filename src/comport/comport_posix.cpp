@@ -179,10 +179,8 @@ class PosixPortIo : public ComPortIo {
         }
         // Modem lines follow the record, as the open raised both of them.
         SetLine(TIOCM_DTR, (r.Flags & kDcbDtrControlEnable) != 0);
-        if (!(r.Flags & kDcbRtsControlHandshake))
-            SetLine(TIOCM_RTS, false);
-        else
-            SetLine(TIOCM_RTS, true);
+        // With handshaking the kernel drives RTS; it starts raised.
+        SetLine(TIOCM_RTS, (r.Flags & kDcbRtsControlHandshake) != 0);
         return ok;
     }
 
