@@ -282,8 +282,9 @@ void tRxRenderer::RunEscapeSequence() {
             // the window first, and writing them puts the caret on the last line.
             FlushLines(false);
             const int caret = memoUart_.CaretLine();
-            for (int last = memoUart_.LineCount() - 1; last > std::max(caret, 0); --last) {
-                memoUart_.RemoveLine(last);
+            for (int lastLine = memoUart_.LineCount() - 1; lastLine > std::max(caret, 0);
+                 --lastLine) {
+                memoUart_.RemoveLine(lastLine);
             }
         }
         return;
@@ -295,8 +296,9 @@ void tRxRenderer::RunEscapeSequence() {
         return;
     }
     if (param == '1') {
-        // Erase to the cursor the way terminals do: the erased characters become blanks, so what
-        // stays on the line keeps its columns and the cursor does not move.
+        // Erase to the cursor the way terminals do: the erased characters become blanks and the
+        // cursor does not move, so text sent next lands in the column the sender expects. The
+        // removal from the cursor column on, common to every K sequence, follows.
         const std::size_t before =
             std::min(line.size(), static_cast<std::size_t>(std::max(rx.curY, 1)) - 1);
         std::fill_n(line.begin(), before, ' ');

@@ -460,3 +460,50 @@ TEST(RxRenderAscii, BatchedWritesShowWhatPlainWritesShow) {
 
 }  // namespace
 }  // namespace corvel
+
+namespace corvel {
+namespace {
+
+TEST(RxRender, AnyInputKeepsBothWindowsConsistent) {
+    std::mt19937 rng(2024);
+    Rig r;
+    r.render.SetMaxLines(0, 300);
+    for (int chunk = 0; chunk < 3000; ++chunk) {
+        switch (rng() % 40) {
+            case 0:
+                r.render.SetMode(rng() % 2 ? RxMode::Ascii : RxMode::Hex);
+                break;
+            case 1:
+                r.render.SetColumns({rng() % 2 == 0, rng() % 2 == 0, rng() % 2 == 0, false});
+                break;
+            case 2:
+                r.rx.SetCaretLine(static_cast<int>(rng() % 50));
+                break;
+            default:
+                break;
+        }
+        std::string bytes(rng() % 200, '\0');
+        // Mostly escape-heavy noise, so sequences start and end inside and across chunks.
+        for (char& c : bytes)
+            c = static_cast<char>(rng() % 4 == 0 ? "\x1b[2JK\n\r\b"[rng() % 9] : rng());
+        r.Feed(bytes);
+
+        const tRxControl& c = r.render.rxControl;
+        ASSERT_GE(c.curY, 1);
+        ASSERT_LT(c.countRx, 16);
+        ASSERT_LE(c.escape.size(), 16u);
+        ASSERT_LE(r.aux.LineCount(), 300);
+        if (r.render.Mode() == RxMode::Hex) {
+            for (const std::string& line : r.rx.Lines()) ASSERT_EQ(line.size(), HEX_LINE_LENGTH);
+        } else {
+            ASSERT_TRUE(c.memoLine.empty());
+            for (const std::string& line : r.rx.Lines()) {
+                for (char ch : line)
+                    ASSERT_GE(static_cast<std::uint8_t>(ch), 32) << "control shown";
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace corvel
