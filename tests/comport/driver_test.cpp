@@ -521,6 +521,17 @@ TEST_F(DriverTest, DeviceLossIsReportedOnceAndPollingStaysQuiet) {
     dev2->Unplug();
     EXPECT_FALSE(drv->getChar(c));
     EXPECT_EQ(lost.size(), 2u);
+
+    // And by a send.
+    drv->Disconnect();
+    auto dev3 = SimDevice::Make();
+    dev3->UseHost(host);
+    reg.Add("COM5", dev3);
+    drv->SetComPort("COM5");
+    ASSERT_TRUE(drv->Connect());
+    dev3->Unplug();
+    EXPECT_EQ(drv->SendData(Bytes("abc"), 3), 0);
+    EXPECT_EQ(lost.size(), 3u);
 }
 
 TEST_F(DriverTest, DebugLogIsSavedWithCrLfAtEachDisconnect) {
