@@ -1,5 +1,7 @@
 #include "host/fake_host.h"
 
+#include <algorithm>
+
 namespace corvel {
 
 Host::TimerId FakeHost::StartTimer(std::uint32_t periodMs, TickFn onTick) {
@@ -36,14 +38,15 @@ void FakeHost::Advance(std::uint64_t ms) {
             }
         }
         if (best == 0) break;
-        now_ = bestDue;
+        // A tick may itself advance the clock (a wait inside a tick); time never goes back.
+        now_ = std::max(now_, bestDue);
         Timer& t = timers_[best];
         // A zero period would fire forever at one instant; treat it as 1 ms like real timers do.
         t.due += t.period ? t.period : 1;
         TickFn tick = t.tick;  // the tick may stop or restart its own timer
         tick();
     }
-    now_ = target;
+    now_ = std::max(now_, target);
 }
 
 void FakeHost::FireTimer(TimerId id) {

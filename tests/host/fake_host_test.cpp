@@ -38,5 +38,15 @@ TEST(FakeHost, ProcessMessagesRunsHookAndAdvances) {
     EXPECT_EQ(host.processMessagesCalls, 2u);
 }
 
+TEST(FakeHost, ATickThatAdvancesTheClockNeverSendsItBack) {
+    FakeHost host;
+    const auto t0 = host.NowMs();
+    host.StartTimer(10, [&] {
+        if (host.NowMs() < t0 + 15) host.Advance(100);  // a wait inside the first tick
+    });
+    host.Advance(20);
+    EXPECT_GE(host.NowMs(), t0 + 110);
+}
+
 }  // namespace
 }  // namespace corvel
