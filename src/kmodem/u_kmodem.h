@@ -145,7 +145,6 @@ class tKmodem {
 
   private:
     class TransferScope;
-    friend class TransferScope;
 
     std::int32_t WaitByte(std::int32_t timeOut);
     void Flush();
