@@ -70,6 +70,7 @@ class tIniFile {
     struct Stamp {
         bool exists = false;
         std::uintmax_t size = 0;
+        std::uintmax_t inode = 0;  // a replacement by rename shows here even within one tick
         std::filesystem::file_time_type time{};
         bool operator==(const Stamp&) const = default;
     };
