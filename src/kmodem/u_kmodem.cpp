@@ -1,6 +1,5 @@
 #include "kmodem/u_kmodem.h"
 
-#include <cerrno>
 #include <cstdarg>
 #include <filesystem>
 #include <limits>
