@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "host/text_file.h"
 #include "terminal/window/dialogs.h"
 
 namespace corvel {
@@ -13,6 +14,11 @@ CorvelApplication::CorvelApplication(int& argc, char** argv) : QApplication(argc
 bool CorvelApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
+    } catch (const FileError& e) {
+        QString text = QString::fromUtf8(e.what());
+        const QString path = QString::fromStdString(e.path());
+        if (!path.isEmpty() && !text.contains(path)) text += QString(" (%1)").arg(path);
+        Report(text);
     } catch (const std::exception& e) {
         Report(QString::fromUtf8(e.what()));
     } catch (...) {

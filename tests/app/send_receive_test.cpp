@@ -1,0 +1,182 @@
+// Bytes both ways: the send line and typed keys onto the wire, received chunks into the windows.
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QScrollBar>
+
+#include "window_fixture.h"
+
+namespace corvel {
+namespace {
+
+class SendTest : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        Open();
+        w->show();
+        ClickConnect("COM3", "9600");
+        ASSERT_EQ(w->btnConnectTag, 1);
+        Wire();
+    }
+    void TypeChar(char16_t c) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(c)));
+        QCoreApplication::sendEvent(w->memoUart, &press);
+    }
+};
+
+TEST_F(SendTest, TheSendLineGoesOutWithTheChosenTermination) {
+    w->edtSend->setText("AT");
+    QTest::mouseClick(w->btnSend, Qt::LeftButton);
+    EXPECT_EQ(Wire(), "AT\n");
+    QTest::mouseClick(w->rgrCmdTGroup->button(1), Qt::LeftButton);  // takes effect at once
+    QTest::mouseClick(w->btnSend, Qt::LeftButton);
+    EXPECT_EQ(Wire(), "AT\r\n");
+    w->cbxSend->setChecked(false);
+    QTest::mouseClick(w->btnSend, Qt::LeftButton);
+    EXPECT_EQ(Wire(), "AT");
+    EXPECT_EQ(w->edtSend->text(), "AT");  // kept for sending again
+
+    // Enter presses Send once the text has changed (Send is then the default button).
+    w->cbxSend->setChecked(true);
+    w->edtSend->setText("ATI");
+    EXPECT_TRUE(w->IsDefaultButton());
+    QTest::keyClick(w->edtSend, Qt::Key_Return);
+    EXPECT_EQ(Wire(), "ATI\r\n");
+
+    // An empty line sends nothing, termination or not.
+    w->edtSend->clear();
+    QTest::mouseClick(w->btnSend, Qt::LeftButton);
+    EXPECT_EQ(Wire(), "");
+
+    // The line goes out in the 8-bit code page: the euro sign has a code there, U+0100 has not.
+    w->edtSend->setText(QString::fromUtf8("€ é Ā"));
+    w->cbxSend->setChecked(false);
+    QTest::mouseClick(w->btnSend, Qt::LeftButton);
+    EXPECT_EQ(Wire(), std::string("\x80 \xE9 ?"));
+
+    // Refused while a transfer runs, with a line in the log.
+    w->fileTransferActive = true;
+    w->memoLog->clear();
+    w->btnSendClick();
+    EXPECT_EQ(Wire(), "");
+    EXPECT_EQ(LogTexts(),
+              std::vector<QString>{"Command ignored, there are an file being transferred"});
+}
+
+TEST_F(SendTest, KeysTypedInTheReceiveWindowGoOutOneByteEach) {
+    QTest::keyClick(w->memoUart, 'a');
+    QTest::keyClick(w->memoUart, Qt::Key_Return);
+    w->cbxRet->setChecked(false);
+    QTest::keyClick(w->memoUart, Qt::Key_Return);
+    QTest::keyClick(w->memoUart, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(w->memoUart, Qt::Key_Tab);
+    QTest::keyClick(w->memoUart, Qt::Key_Backspace);
+    QTest::keyClick(w->memoUart, Qt::Key_Escape);
+    TypeChar(0x00E9);  // é: its own code
+    TypeChar(0x0141);  // Ł: only the low 8 bits go out
+    EXPECT_EQ(Wire(), std::string("a\n\r\x03\t\b\x1b\xE9\x41", 9));
+    EXPECT_EQ(w->focusWidget(), w->memoUart);  // Tab did not move the focus away
+
+    // Navigation keys do nothing here and send nothing.
+    QTest::keyClick(w->memoUart, Qt::Key_Left);
+    QTest::keyClick(w->memoUart, Qt::Key_Delete);
+    QTest::keyClick(w->memoUart, Qt::Key_PageUp);
+    EXPECT_EQ(Wire(), "");
+    EXPECT_EQ(w->memoUartBox()->LineCount(), 0);  // nothing echoed locally
+}
+
+TEST_F(SendTest, TypingIsRefusedWhileDisconnectedOrTransferring) {
+    QTest::mouseClick(w->btnConnect, Qt::LeftButton);  // disconnect
+    w->memoLog->clear();
+    QTest::keyClicks(w->memoUart, "ab");
+    EXPECT_EQ(LogTexts(), (std::vector<QString>{"UART disconnected", "UART disconnected"}));
+    EXPECT_EQ(Log()[0].color, kYellow);
+
+    ClickConnect("COM3", "9600");
+    w->fileTransferActive = true;
+    w->memoLog->clear();
+    QTest::keyClick(w->memoUart, 'x');
+    QTest::keyClick(w->memoUart, Qt::Key_Down);
+    EXPECT_EQ(LogTexts(),
+              (std::vector<QString>{"Command ignored, file is being transferred",
+                                    "Command ignored, there are an file is being transferred",
+                                    "Command ignored, file is being transferred"}));
+    EXPECT_EQ(Wire(), "");
+}
+
+class ReceiveTest : public SendTest {};
+
+TEST_F(ReceiveTest, ChunksRenderInAsciiModeWithTheCaretOnTheNewestText) {
+    dev->RemoteWrite("abc\r12\n");
+    Poll();
+    dev->RemoteWrite("50%\r");
+    Poll();
+    dev->RemoteWrite("60%\x07");
+    Poll();
+    QtLineBox* rx = w->memoUartBox();
+    ASSERT_EQ(rx->LineCount(), 2);
+    EXPECT_EQ(rx->Line(0), "12c");
+    EXPECT_EQ(rx->Line(1), "50%60%");
+    EXPECT_EQ(rx->CaretLine(), 1);
+    EXPECT_EQ(host.beeps, 1);
+
+    // ESC [ 2 J empties the window; text after it starts the new first line.
+    dev->RemoteWrite("old\n\x1b[2Jnew \xE9");
+    Poll();
+    ASSERT_EQ(rx->LineCount(), 1);
+    EXPECT_EQ(rx->Line(0), "new \xE9");
+    EXPECT_EQ(w->memoUart->toPlainText(), QString::fromUtf8("new é"));
+}
+
+TEST_F(ReceiveTest, HexModeAndSideColumnsFollowTheSwitches) {
+    QTest::mouseClick(w->cbxViewRX_CHAR, Qt::LeftButton);
+    QTest::mouseClick(w->cbxViewRX_DEC, Qt::LeftButton);
+    QTest::mouseClick(w->cbxViewRX_HEX, Qt::LeftButton);
+    QTest::mouseClick(w->cbxViewRX_BIN, Qt::LeftButton);
+    EXPECT_TRUE(w->pnlUartAux->isVisible());
+    EXPECT_EQ(w->pnlUartAux->width(), 186);
+
+    dev->RemoteWrite("A\r");
+    Poll();
+    QtLineBox* aux = w->memoUartAuxBox();
+    ASSERT_EQ(aux->LineCount(), 2);
+    EXPECT_EQ(aux->Line(0), "A    65 0x41 01000001");
+    EXPECT_EQ(aux->Line(1), "CR   13 0x0D 00001101");
+
+    QTest::mouseClick(w->cbxHEX, Qt::LeftButton);
+    EXPECT_EQ(w->memoUartBox()->LineCount(), 0);  // a mode change empties the window
+    EXPECT_EQ(aux->LineCount(), 2);               // but not the side window
+    dev->RemoteWrite("0123456789");
+    Poll();
+    dev->RemoteWrite("ABCDEFGHIJ");
+    Poll();
+    QtLineBox* rx = w->memoUartBox();
+    ASSERT_EQ(rx->LineCount(), 2);
+    EXPECT_EQ(rx->Line(0), "30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46  : 0123456789ABCDEF");
+    EXPECT_EQ(rx->Line(1).substr(0, 12), "47 48 49 4A ");
+    EXPECT_EQ(rx->Line(1).substr(48), " : GHIJ            ");
+    EXPECT_EQ(aux->LineCount(), 22);
+
+    // Columns off: the panel hides and the side window empties.
+    for (QCheckBox* c : {w->cbxViewRX_CHAR, w->cbxViewRX_DEC, w->cbxViewRX_HEX})
+        QTest::mouseClick(c, Qt::LeftButton);
+    EXPECT_EQ(w->pnlUartAux->width(), 84);
+    EXPECT_EQ(aux->LineCount(), 0);
+    QTest::mouseClick(w->cbxViewRX_BIN, Qt::LeftButton);
+    EXPECT_FALSE(w->pnlUartAux->isVisible());
+
+    // "Line break": only the vertical bar while wrapping, both while not.
+    QTest::mouseClick(w->cbxWordWrap, Qt::LeftButton);
+    EXPECT_EQ(w->memoUart->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_EQ(w->memoUart->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QTest::mouseClick(w->cbxWordWrap, Qt::LeftButton);
+    EXPECT_EQ(w->memoUart->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(w->memoUart->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+}
+
+}  // namespace
+}  // namespace corvel
