@@ -293,11 +293,23 @@ void tIniFile::Set(std::string_view section, std::string_view key, std::string_v
                          (val.size() >= 2 && IsQuote(val.front()) && val.back() == val.front())))
         val = '"' + val + '"';
 
+    const std::string line = name + "=" + val;
+    const ParsedLine parsed = ParseLine(line);
+    // Names a reader would see differently ("a=b" as a key, "x]y" as a section) are rare
+    // enough to rebuild the index for; the usual case updates it in place, which keeps a
+    // batch of writes to a large file linear.
+    const bool plain = parsed.kind == LineKind::Key && Fold(parsed.name) == Fold(name) &&
+                       ParseLine("[" + sec + "]").name == std::string_view(sec);
+
     const auto it = index_.find(Fold(sec));
     if (it == index_.end()) {
+        const std::size_t header = lines_.size();
         lines_.push_back("[" + sec + "]");
-        lines_.push_back(name + "=" + val);
-        Reindex();
+        lines_.push_back(line);
+        if (!plain) return Reindex();
+        SectionIndex added{header, header + 2, header + 1, {}};
+        added.keys.emplace(Fold(name), header + 1);
+        index_.emplace(Fold(sec), std::move(added));
         return;
     }
     const auto k = it->second.keys.find(Fold(name));
@@ -307,9 +319,18 @@ void tIniFile::Set(std::string_view section, std::string_view key, std::string_v
         lines_[k->second] = existing + "=" + val;
         return;
     }
-    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(it->second.lastKey + 1),
-                  name + "=" + val);
-    Reindex();
+    const std::size_t at = it->second.lastKey + 1;
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), line);
+    if (!plain) return Reindex();
+    for (auto& [secName, si] : index_) {
+        if (si.header >= at) ++si.header;
+        if (si.end >= at) ++si.end;
+        if (si.lastKey >= at) ++si.lastKey;
+        for (auto& [keyName, keyLine] : si.keys)
+            if (keyLine >= at) ++keyLine;
+    }
+    it->second.lastKey = at;
+    it->second.keys.emplace(Fold(name), at);
 }
 
 void tIniFile::Store() {

@@ -80,6 +80,30 @@ TEST(IniFile, WritesKeepTheRestOfAHandEditedFile) {
     EXPECT_EQ(dir.Get("new.ini"), "[A]\r\nk=v\r\n");
 }
 
+TEST(IniFile, ManyWritesReadTheSameAsAFreshParse) {
+    TempFolder dir;
+    dir.Put("t.ini", "[A]\nk0=x\n; c\n[B]\n[a]\nk1=dup\n[C]\nk2=y\n");
+    tIniFile ini(dir.File("t.ini"));
+    const char* sections[] = {"A", "b", "C", "D", "a"};
+    const char* keys[] = {"k0", "K1", "k2", "k3", " k4 ", "a=b", "x]y"};
+    std::mt19937 rng(3);
+    const auto compare = [&] {
+        tIniFile fresh(dir.File("t.ini"));
+        for (const char* sec : sections)
+            for (const char* key : keys)
+                EXPECT_EQ(ini.ReadString(sec, key, "-"), fresh.ReadString(sec, key, "-"))
+                    << sec << '/' << key;
+    };
+    // Ordinary names first, then names that read back differently from how they were given.
+    for (std::size_t names : {5u, 7u}) {
+        ini.Update([&] {
+            for (int i = 0; i < 200; ++i)
+                ini.WriteInteger(sections[rng() % 5], keys[rng() % names], i);
+        });
+        compare();
+    }
+}
+
 TEST(IniFile, FirstOfDuplicatedSectionsAndKeysWins) {
     TempFolder dir;
     dir.Put("t.ini", "[A]\nk=1\nk=2\n[B]\nk=3\n[a]\nk=4\nonly=5\n");
