@@ -83,7 +83,7 @@ TEST_F(StartupTest, FirstStartShowsTheDefaultsAndWritesTheFileAtExit) {
         EXPECT_NE(win.findChild<QWidget*>(name), nullptr) << name;
 
     // The log starts with the port scan: a yellow heading and one blue line per port.
-    const std::vector<LogLine> log = Log();
+    const std::vector<ShownLine> log = Log();
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[0].text, "FOUND COM PORTSS");
     EXPECT_EQ(log[0].color, kYellow);
@@ -251,7 +251,7 @@ TEST_F(StartupTest, LogLinesAreColouredAndPrintedLiterallyWhenAsked) {
     EXPECT_EQ(win.printf_Log(win.ColorError, "Port %s at %u", "COM9", 115200u),
               "Port COM9 at 115200");
     EXPECT_EQ(win.print_Log(win.ColorWarning, "100% done %s"), "100% done %s");
-    const std::vector<LogLine> log = Log();
+    const std::vector<ShownLine> log = Log();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].text, "Port COM9 at 115200");
     EXPECT_EQ(log[0].color, kRed);

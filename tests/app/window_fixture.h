@@ -35,7 +35,7 @@
 
 namespace corvel {
 
-struct LogLine {
+struct ShownLine {
     QString text;
     QColor color;
 };
@@ -82,8 +82,8 @@ class WindowTest : public ::testing::Test {
         w.reset();
     }
 
-    std::vector<LogLine> Log() const {
-        std::vector<LogLine> out;
+    std::vector<ShownLine> Log() const {
+        std::vector<ShownLine> out;
         QTextDocument* doc = w->memoLog->document();
         if (doc->isEmpty()) return out;
         for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
@@ -96,11 +96,11 @@ class WindowTest : public ::testing::Test {
     }
     std::vector<QString> LogTexts() const {
         std::vector<QString> out;
-        for (const LogLine& l : Log()) out.push_back(l.text);
+        for (const ShownLine& l : Log()) out.push_back(l.text);
         return out;
     }
     bool LogHas(const QString& text) const {
-        for (const LogLine& l : Log())
+        for (const ShownLine& l : Log())
             if (l.text == text) return true;
         return false;
     }

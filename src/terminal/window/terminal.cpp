@@ -38,9 +38,8 @@
 #include <vector>
 
 #include "comport/port_scan.h"
+#include "config/config_check.h"
 #include "host/codepage.h"
-#include "host/text_file.h"
-#include "terminal/whole_file.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/elapsed_clock.h"
 #include "terminal/window/qt_host.h"
@@ -51,13 +50,6 @@ namespace corvel {
 namespace {
 
 constexpr const char* kCaption = "Corvel v2.6";
-
-#if defined(Q_OS_WIN)
-constexpr const char* kDefaultPort = "COM1";
-#else
-// There is no COM1 here; the first on-board UART is the nearest equivalent.
-constexpr const char* kDefaultPort = "/dev/ttyS0";
-#endif
 
 // Undoes the hourglass whatever way the connect ends.
 struct WaitCursor {
@@ -72,12 +64,6 @@ std::string ToStd(const QString& s) {
 }
 QString FromStd(const std::string& s) {
     return QString::fromStdString(s);
-}
-
-// A stored colour value given as text; anything but an integer falls back to the default.
-std::int32_t ColorFromText(const std::string& text, std::int32_t fallback) {
-    const std::optional<std::int32_t> v = ParseIniInteger(text);
-    return v ? *v : fallback;
 }
 
 QString ExecutableFolder() {
@@ -375,7 +361,7 @@ void TfrmTerminal::BuildControls() {
     named(lblCmds, "lblCmds");
     strCmds = new QListWidget(right);
     named(strCmds, "strCmds");
-    strCmds->setSortingEnabled(true);
+    // Kept sorted by the code that fills it (the order of the command-list files).
     strCmds->setContextMenuPolicy(Qt::CustomContextMenu);
     cbxSendCmd = new QCheckBox("Send command in double-click", right);
     named(cbxSendCmd, "cbxSendCmd");
@@ -549,100 +535,90 @@ void TfrmTerminal::FormCreate() {
 }
 
 void TfrmTerminal::ReadSettingsAtStart() {
-    tIniFile& ini = *iniFile;
-    auto read16 = [&](const char* section, const char* key, std::uint16_t def) {
-        const std::int32_t v = ini.ReadInteger(section, key, def);
-        return (v < 0 || v > 65535) ? def : static_cast<std::uint16_t>(v);
-    };
+    const QString defaultFolder =
+        options_.defaultListsFolder.isEmpty() ? ExecutableFolder() : options_.defaultListsFolder;
+    settings = DefaultSettings(ToStd(defaultFolder));
+    LoadSettings(*iniFile, settings);
+    Settings& s = settings;
 
-    ColorMessage = ini.ReadInteger("COLOR", "REPORT MESSAGE", kColorBlue);
-    ColorError = ini.ReadInteger("COLOR", "REPORT ERROR", kColorRed);
-    ColorWarning = ini.ReadInteger("COLOR", "REPORT WARNING", kColorYellow);
+    ColorMessage = s.colorMessage;
+    ColorError = s.colorError;
+    ColorWarning = s.colorWarning;
+    // A damaged or hand-edited file must not set values the settings dialog would refuse.
+    for (const LogLine& line : CheckLoadedSettings(s)) {
+        const std::int32_t color = line.kind == LogKind::Error     ? ColorError
+                                   : line.kind == LogKind::Warning ? ColorWarning
+                                                                   : ColorMessage;
+        print_Log(color, FromStd(line.text));
+    }
 
-    clockHighColor = ini.ReadInteger("COLOR", "VRCLOCK DISPLAY HIGH", kColorAqua);
-    clockLowColor = ini.ReadInteger("COLOR", "VRCLOCK DISPLAY LOW", kColorBlue);
+    clockHighColor = s.clockHigh;
+    clockLowColor = s.clockLow;
     ApplyClockColors();
 
-    storedPort_ = FromStd(ini.ReadString("UART", "PORT", kDefaultPort));
-    storedBaud_ = QString::number(ini.ReadInteger("UART", "BAUDRATE", 9600));
+    storedPort_ = FromStd(s.port);
+    storedBaud_ = QString::number(s.baudRate);
     cbxPort->setEditText(options_.port ? *options_.port : storedPort_);
     cbxBaud->setEditText(options_.baud ? *options_.baud : storedBaud_);
 
-    uartDriver->SetComPortPollingDelay(read16("UART", "POLLING RECEIVER", 50));
-    uartDriver->ComPortPollingGetChar = read16("UART", "POLLING RECEIVER GETCHAR", 100);
-    uartDriver->SetComPortInBufSize(read16("UART", "BUFFER IN SIZE", 2048));
-    uartDriver->SetComPortOutBufSize(read16("UART", "BUFFER OUT SIZE", 2048));
-    uartDriver->UseDebug = ini.ReadBool("UART", "USE DEBUG", false);
+    uartDriver->SetComPortPollingDelay(static_cast<std::uint16_t>(s.pollingDelay));
+    uartDriver->ComPortPollingGetChar = static_cast<std::uint16_t>(s.pollingGetChar);
+    uartDriver->SetComPortInBufSize(static_cast<std::uint16_t>(s.bufferInSize));
+    uartDriver->SetComPortOutBufSize(static_cast<std::uint16_t>(s.bufferOutSize));
+    uartDriver->UseDebug = s.uartDebug;
 
-    cbxRet->setChecked(ini.ReadBool("UART", "KEY_RETURN", true));
-    const std::int32_t term = ini.ReadInteger("RGR", "CMD TERMINATOR", 0);
-    rgrCmdTGroup->button(term == 0 ? 0 : 1)->setChecked(true);
+    cbxRet->setChecked(s.keyReturn);
+    rgrCmdTGroup->button(s.cmdTerminator == 0 ? 0 : 1)->setChecked(true);
 
-    cbxViewRX_DEC->setChecked(ini.ReadBool("CBX", "CBX RX DEC", false));
-    cbxViewRX_HEX->setChecked(ini.ReadBool("CBX", "CBX RX HEX", false));
-    cbxViewRX_CHAR->setChecked(ini.ReadBool("CBX", "CBX RX CHAR", false));
-    cbxViewRX_BIN->setChecked(ini.ReadBool("CBX", "CBX RX BIN", false));
-    cbxRTSCTS->setChecked(ini.ReadBool("CBX", "CBX RTSCTS", false));
-    cbxSendCmd->setChecked(ini.ReadBool("CBX", "CBX SENDCMD", false));
-    cbxSend->setChecked(ini.ReadBool("CBX", "CBX SEND", true));
-    cbxWordWrap->setChecked(ini.ReadBool("CBX", "CBX WORD WRAP", false));
+    cbxViewRX_DEC->setChecked(s.viewRxDec);
+    cbxViewRX_HEX->setChecked(s.viewRxHex);
+    cbxViewRX_CHAR->setChecked(s.viewRxChar);
+    cbxViewRX_BIN->setChecked(s.viewRxBin);
+    cbxRTSCTS->setChecked(s.rtsCts);
+    cbxSendCmd->setChecked(s.sendCmd);
+    cbxSend->setChecked(s.send);
+    cbxWordWrap->setChecked(s.wordWrap);
     cbxWordWrapClick();
 
     kmodem = std::make_unique<tKmodem>(
         *host_, [this](int position) { barProgress->setValue(std::clamp(position, 0, 100)); },
         [this](const std::string& text) { lblRate->setText(FromStd(text)); });
-    kmodem->enabled = ini.ReadBool("KMODEM", "ENABLED", false);
-    kmodem->timerOutValue = ini.ReadInteger("KMODEM", "TIMEROUT", 5);
-    kmodem->packageSize = read16("KMODEM", "PACKAGE_SIZE", 512);
-    kmodem->cmdTX = ini.ReadString("KMODEM", "CMD_TX", "");
-    kmodem->cmdRX = ini.ReadString("KMODEM", "CMD_RX", "");
-    {
-        const std::int32_t t = ini.ReadInteger("KMODEM", "CMD_TERMINATOR", 0);
-        kmodem->cmd_terminator = (t < 0 || t > 255) ? 0 : static_cast<std::uint8_t>(t);
-    }
-    kmodem->cmd_useEcho = ini.ReadBool("KMODEM", "USE_ECHO", true);
-    kmodem->useDebug = ini.ReadBool("KMODEM", "USE DEBUG", false);
+    kmodem->enabled = s.kmodemEnabled;
+    kmodem->timerOutValue = s.kmodemTimerOut;
+    kmodem->packageSize = static_cast<std::uint16_t>(s.kmodemPackageSize);
+    kmodem->cmdTX = s.kmodemCmdTx;
+    kmodem->cmdRX = s.kmodemCmdRx;
+    kmodem->cmd_terminator = static_cast<std::uint8_t>(s.kmodemCmdTerminator);
+    kmodem->cmd_useEcho = s.kmodemUseEcho;
+    kmodem->useDebug = s.kmodemDebug;
 
-    memoUartColor =
-        ColorFromText(ini.ReadString("MEM RX COLOR", "COLOR", "-16777211"), kColorSystemWindow);
-    ReadFontSettings(ini, "MEM RX FONT", memoUartFont);
-    edtSend->setText(FromStd(ini.ReadString("EDITS", "SEND", "")));
+    memoUartColor = s.memRxColor;
+    memoUartFont = s.memRxFont;
+    edtSend->setText(FromStd(s.editSend));
     ApplyRxAppearance();
-    memoLogColor =
-        ColorFromText(ini.ReadString("MEM LOG COLOR", "COLOR", "-16777211"), kColorSystemWindow);
-    ReadFontSettings(ini, "MEM LOG FONT", memoLogFont);
+    memoLogColor = s.memLogColor;
+    memoLogFont = s.memLogFont;
     ApplyLogAppearance();
 
     ListPaths.clear();
-    const QString defaultFolder =
-        options_.defaultListsFolder.isEmpty() ? ExecutableFolder() : options_.defaultListsFolder;
-    ListsFolder = FromStd(ini.ReadString("DIR", "PATHS", ToStd(defaultFolder)));
+    ListsFolder = FromStd(s.listsFolder);
     LoadListFiles();
-    if (strFiles->count() > 0) {
-        ListIndex =
-            std::clamp(ini.ReadInteger("LIST_FILES", "ITEM_INDEX", 0), 0, strFiles->count() - 1);
-        strFiles->setCurrentRow(ListIndex);
-    } else {
-        ListIndex = -1;
-    }
+    ListIndex = ClampListIndex(s.listIndex, static_cast<std::size_t>(strFiles->count()));
+    if (ListIndex >= 0) strFiles->setCurrentRow(ListIndex);
     strCmds->clear();
     if (ListIndex >= 0) LoadCommands(ListIndex);
 
-    strFilesFont.size = 8;
-    strFilesFont.charSet = 1;
-    strCmdsFont = strFilesFont;
-    ReadFontSettings(ini, "FONT_STRFILES", strFilesFont);
-    strFilesColor = ColorFromText(ini.ReadString("FONT_STRFILES", "BACK_GROUND", "-16777211"),
-                                  kColorSystemWindow);
-    ReadFontSettings(ini, "FONT_STRPATHS", strCmdsFont);
-    strCmdsColor = ColorFromText(ini.ReadString("FONT_STRPATHS", "BACK_GROUND", "-16777211"),
-                                 kColorSystemWindow);
+    strFilesFont = s.filesFont;
+    strFilesColor = s.filesBackground;
+    strCmdsFont = s.cmdsFont;
+    strCmdsColor = s.cmdsBackground;
     ApplyListAppearance();
 
     uartDriver->SetOnReceiveData(
         [this](TCommPortDriver* sender, const std::uint8_t* data, std::int32_t size) {
             printf_ReceiveData(sender, data, size);
         });
+    rxRender->SetMaxLines(s.rxLinesLimit, s.auxLinesLimit);
     ClearRx();
     EnableViewsRX();
     cbxRTSCTSTag = 1;
@@ -676,10 +652,10 @@ void TfrmTerminal::FormShow() {
 }
 
 void TfrmTerminal::PlaceMainWindow() {
-    const int w = iniFile ? iniFile->ReadInteger("WINDOWS", "W", 1035) : 1035;
-    const int h = iniFile ? iniFile->ReadInteger("WINDOWS", "H", 736) : 736;
-    int left = iniFile ? iniFile->ReadInteger("WINDOWS", "L", 0) : 0;
-    int top = iniFile ? iniFile->ReadInteger("WINDOWS", "T", 0) : 0;
+    const int w = settings.windowWidth;
+    const int h = settings.windowHeight;
+    int left = settings.windowLeft;
+    int top = settings.windowTop;
 
     // Outer size: the frame the window manager adds is known only once the window is shown.
     const int frameW = frameGeometry().width() - width();
@@ -745,53 +721,48 @@ void TfrmTerminal::FormDestroy() {
 }
 
 void TfrmTerminal::WriteSettingsAtExit() {
-    tIniFile& ini = *iniFile;
-    ini.Update([&] {
-        const QRect frame = frameGeometry();
-        ini.WriteInteger("WINDOWS", "W", frame.width());
-        ini.WriteInteger("WINDOWS", "H", frame.height());
-        ini.WriteInteger("WINDOWS", "L", frame.x());
-        ini.WriteInteger("WINDOWS", "T", frame.y());
+    Settings& s = settings;
+    const QRect frame = frameGeometry();
+    s.windowWidth = frame.width();
+    s.windowHeight = frame.height();
+    s.windowLeft = frame.x();
+    s.windowTop = frame.y();
+    s.clockHigh = clockHighColor;
+    s.clockLow = clockLowColor;
 
-        ini.WriteInteger("COLOR", "VRCLOCK DISPLAY HIGH", clockHighColor);
-        ini.WriteInteger("COLOR", "VRCLOCK DISPLAY LOW", clockLowColor);
+    // A value given on the command line was for this run only: unless the user changed the box
+    // since, the remembered value stays.
+    QString port = cbxPort->currentText();
+    if (options_.port && port == *options_.port) port = storedPort_;
+    s.port = ToStd(port);
+    QString baud = cbxBaud->currentText();
+    if (options_.baud && baud == *options_.baud) baud = storedBaud_;
+    s.baudRate = BaudRateFromText(ToStd(baud));
+    s.keyReturn = cbxRet->isChecked();
 
-        // A value given on the command line was for this run only: unless the user changed the
-        // box since, the remembered value stays.
-        QString port = cbxPort->currentText();
-        if (options_.port && port == *options_.port) port = storedPort_;
-        ini.WriteString("UART", "PORT", ToStd(port));
-        QString baudText = cbxBaud->currentText();
-        if (options_.baud && baudText == *options_.baud) baudText = storedBaud_;
-        const std::optional<std::int32_t> baud = ParseIniInteger(ToStd(baudText));
-        ini.WriteInteger("UART", "BAUDRATE", baud ? *baud : 9600);
-        ini.WriteBool("UART", "KEY_RETURN", cbxRet->isChecked());
+    s.viewRxDec = cbxViewRX_DEC->isChecked();
+    s.viewRxHex = cbxViewRX_HEX->isChecked();
+    s.viewRxChar = cbxViewRX_CHAR->isChecked();
+    s.viewRxBin = cbxViewRX_BIN->isChecked();
+    s.sendCmd = cbxSendCmd->isChecked();
+    s.send = cbxSend->isChecked();
+    s.wordWrap = cbxWordWrap->isChecked();
+    s.rtsCts = cbxRTSCTS->isChecked();
+    s.cmdTerminator = rgrCmdTGroup->checkedId();
 
-        ini.WriteBool("CBX", "CBX RX DEC", cbxViewRX_DEC->isChecked());
-        ini.WriteBool("CBX", "CBX RX HEX", cbxViewRX_HEX->isChecked());
-        ini.WriteBool("CBX", "CBX RX CHAR", cbxViewRX_CHAR->isChecked());
-        ini.WriteBool("CBX", "CBX RX BIN", cbxViewRX_BIN->isChecked());
-        ini.WriteBool("CBX", "CBX SENDCMD", cbxSendCmd->isChecked());
-        ini.WriteBool("CBX", "CBX SEND", cbxSend->isChecked());
-        ini.WriteBool("CBX", "CBX WORD WRAP", cbxWordWrap->isChecked());
-        ini.WriteBool("CBX", "CBX RTSCTS", cbxRTSCTS->isChecked());
+    s.memRxColor = memoUartColor;
+    s.memRxFont = memoUartFont;
+    s.memLogColor = memoLogColor;
+    s.memLogFont = memoLogFont;
+    s.editSend = ToStd(edtSend->text());
+    s.listsFolder = ToStd(ListsFolder);
+    s.listIndex = ListIndex;
+    s.filesFont = strFilesFont;
+    s.filesBackground = strFilesColor;
+    s.cmdsFont = strCmdsFont;
+    s.cmdsBackground = strCmdsColor;
 
-        ini.WriteInteger("RGR", "CMD TERMINATOR", rgrCmdTGroup->checkedId());
-
-        ini.WriteString("MEM RX COLOR", "COLOR", std::to_string(memoUartColor));
-        WriteFontSettings(ini, "MEM RX FONT", memoUartFont);
-        ini.WriteString("MEM LOG COLOR", "COLOR", std::to_string(memoLogColor));
-        WriteFontSettings(ini, "MEM LOG FONT", memoLogFont);
-
-        ini.WriteString("EDITS", "SEND", ToStd(edtSend->text()));
-        ini.WriteString("DIR", "PATHS", ToStd(ListsFolder));
-        ini.WriteInteger("LIST_FILES", "ITEM_INDEX", ListIndex);
-
-        WriteFontSettings(ini, "FONT_STRFILES", strFilesFont);
-        ini.WriteString("FONT_STRFILES", "BACK_GROUND", std::to_string(strFilesColor));
-        WriteFontSettings(ini, "FONT_STRPATHS", strCmdsFont);
-        ini.WriteString("FONT_STRPATHS", "BACK_GROUND", std::to_string(strCmdsColor));
-    });
+    WriteExitSettings(*iniFile, s);
 }
 
 void TfrmTerminal::ReportError(const QString& text) {
@@ -1171,30 +1142,18 @@ void TfrmTerminal::btnRxFileClick() {
 void TfrmTerminal::LoadListFiles() {
     strFiles->clear();
     ListPaths.clear();
-    const QDir dir(ListsFolder);
-    if (ListsFolder.isEmpty() || !dir.exists()) return;
-    const QFileInfoList entries =
-        dir.entryInfoList(QStringList{"*.cmds"}, QDir::Files | QDir::Hidden, QDir::NoSort);
-    for (const QFileInfo& f : entries) {
-        if (f.suffix().compare("cmds", Qt::CaseInsensitive) == 0)
-            ListPaths.append(QDir::toNativeSeparators(f.filePath()));
+    for (const std::string& path : FindFiles(ToStd(ListsFolder), "cmds")) {
+        ListPaths.append(FromStd(path));
+        strFiles->addItem(FromStd(FileNameOf(path)));
     }
-    std::sort(ListPaths.begin(), ListPaths.end(), [](const QString& a, const QString& b) {
-        return a.compare(b, Qt::CaseInsensitive) < 0;
-    });
-    for (const QString& path : ListPaths) strFiles->addItem(QFileInfo(path).fileName());
 }
 
 void TfrmTerminal::LoadCommands(int index) {
     if (index < 0 || index >= ListPaths.size()) return;
-    const std::string text = ReadWholeFile(ToStd(ListPaths[index]), 16u * 1024 * 1024);
-    const QString all = FromStd(AnsiToUtf8(text));
-    QStringList lines = all.split('\n');
-    if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
-    for (QString& line : lines) {
-        if (line.endsWith('\r')) line.chop(1);
-    }
-    strCmds->addItems(lines);
+    CmdsText text = ReadCmdsFile(ToStd(ListPaths[index]));
+    ListEncoding = text.encoding;
+    SortNoCase(text.lines);
+    for (const std::string& line : text.lines) strCmds->addItem(FromStd(line));
 }
 
 void TfrmTerminal::SaveCommands(int index) {
@@ -1202,7 +1161,7 @@ void TfrmTerminal::SaveCommands(int index) {
     std::vector<std::string> lines;
     lines.reserve(static_cast<std::size_t>(strCmds->count()));
     for (int i = 0; i < strCmds->count(); ++i) lines.push_back(ToStd(strCmds->item(i)->text()));
-    WriteTextLines(ToStd(ListPaths[index]), lines);
+    WriteCmdsFile(ToStd(ListPaths[index]), lines, ListEncoding);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -21,8 +21,10 @@
 
 #include "comport/comport.h"
 #include "kmodem/u_kmodem.h"
+#include "terminal/cmds_file.h"
 #include "terminal/font_record.h"
 #include "terminal/rx_render.h"
+#include "terminal/settings.h"
 #include "terminal/settings_file.h"
 
 class QButtonGroup;
@@ -146,7 +148,11 @@ class TfrmTerminal : public QMainWindow {
     std::unique_ptr<tRxRenderer> rxRender;
     std::unique_ptr<tKmodem> kmodem;
     std::unique_ptr<tIniFile> iniFile;
+    // Every stored value as of the last read or write; the settings dialog edits its part.
+    Settings settings;
     QStringList ListPaths;
+    // The current list is written back in the encoding it was read in.
+    TextEncoding ListEncoding = TextEncoding::Ansi;
     int ListIndex = -1;
     QString ListsFolder;
     std::string SendTerminator;
