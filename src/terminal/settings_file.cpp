@@ -215,11 +215,10 @@ void tIniFile::Reindex() const {
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const ParsedLine p = ParseLine(lines_[i]);
         if (p.kind == LineKind::Section) {
-            auto [it, fresh] = index_.try_emplace(Fold(p.name), SectionIndex{i, i + 1, i, {}});
+            auto [it, fresh] = index_.try_emplace(Fold(p.name), SectionIndex{i, i, {}});
             // Keys of a repeated section are never read, as with the Windows functions.
             current = fresh ? &it->second : nullptr;
         } else if (current) {
-            current->end = i + 1;
             if (p.kind == LineKind::Key) {
                 current->keys.try_emplace(Fold(p.name), i);
                 current->lastKey = i;
@@ -307,7 +306,7 @@ void tIniFile::Set(std::string_view section, std::string_view key, std::string_v
         lines_.push_back("[" + sec + "]");
         lines_.push_back(line);
         if (!plain) return Reindex();
-        SectionIndex added{header, header + 2, header + 1, {}};
+        SectionIndex added{header, header + 1, {}};
         added.keys.emplace(Fold(name), header + 1);
         index_.emplace(Fold(sec), std::move(added));
         return;
@@ -323,9 +322,10 @@ void tIniFile::Set(std::string_view section, std::string_view key, std::string_v
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), line);
     if (!plain) return Reindex();
     for (auto& [secName, si] : index_) {
+        // Every line a section indexes lies between its header and its last key.
+        if (si.lastKey < at) continue;
         if (si.header >= at) ++si.header;
-        if (si.end >= at) ++si.end;
-        if (si.lastKey >= at) ++si.lastKey;
+        ++si.lastKey;
         for (auto& [keyName, keyLine] : si.keys)
             if (keyLine >= at) ++keyLine;
     }

@@ -76,7 +76,6 @@ class tIniFile {
     };
     struct SectionIndex {
         std::size_t header;                                 // line of the "[name]" header
-        std::size_t end;                                    // one past its last line
         std::size_t lastKey;                                // line after which a new key goes
         std::unordered_map<std::string, std::size_t> keys;  // folded name -> line (first wins)
     };
