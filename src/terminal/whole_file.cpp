@@ -166,7 +166,14 @@ void ReplaceFileContent(const std::string& path, std::string_view bytes) {
         }
         Fail(path, "Cannot create file", err);
     }
-    if (existed) ::fchmod(fd, mode);  // open() applied the umask; keep the old file's bits
+    if (existed) {
+        // The new file takes the old one's place: keep its permission bits (open() applied
+        // the umask) and, where we may, its owner. Neither is worth failing the write for.
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        }
+        if (::fchmod(fd, mode) != 0) {
+        }
+    }
     if (!WriteSyncClose(fd, bytes)) {
         const int err = errno;
         ::unlink(tmp.c_str());

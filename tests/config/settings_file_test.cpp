@@ -221,14 +221,18 @@ TEST(IniFile, FailedWritesThrowAndKeepTheOldFile) {
     EXPECT_EQ(entries, 3u);  // plain, isdir.ini, t.ini: no temporary file left behind
 }
 
-TEST(IniFile, WritesThroughASymbolicLink) {
+TEST(IniFile, WritesKeepTheLinkAndPermissionsOfTheFile) {
     TempFolder dir;
     dir.Put("real.ini", "[S]\r\nk=1\r\n");
+    namespace fs = std::filesystem;
+    const auto perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(dir.File("real.ini"), perms);
     std::filesystem::create_symlink(dir.File("real.ini"), dir.File("link.ini"));
     tIniFile ini(dir.File("link.ini"));
     ini.WriteInteger("S", "k", 2);
     EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.ini")));
     EXPECT_EQ(dir.Get("real.ini"), "[S]\r\nk=2\r\n");
+    EXPECT_EQ(fs::status(dir.File("real.ini")).permissions(), perms);
 }
 
 TEST(IniFile, HostileFilesNeitherCrashNorStall) {
