@@ -88,7 +88,7 @@ TEST(Settings, EverythingWrittenIsReadBack) {
     LoadSettings(tIniFile(dir.File("tool_terminal.ini")), back);
     EXPECT_EQ(back, s);
 
-    // The file reads as the window's contemporaries expect it.
+    // Sections, keys, order and value forms as other readers of the file expect them.
     const std::string file = dir.Get("tool_terminal.ini");
     EXPECT_NE(file.find("[MEM RX FONT]\r\nName=Courier New\r\nCharSet=0\r\nColor=255\r\nSize=10\r\n"
                         "Style=3\r\n"),
