@@ -1,0 +1,246 @@
+// corvel-kmodem: sends or receives one file with Kmodem, on the terminal's own serial driver and
+// protocol engine, for machines without a desktop.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "board/ports.h"
+#include "comport/comport.h"
+#include "host/std_host.h"
+#include "host/text_file.h"
+#include "kmodem/u_kmodem.h"
+#include "options.h"
+
+namespace {
+
+using corvel::tool::Options;
+
+constexpr int kExitError = 1;
+constexpr int kExitCancelled = 9;
+
+volatile sig_atomic_t g_interrupts = 0;
+
+void OnSignal(int) {
+    // A second Ctrl+C leaves at once, should the orderly stop ever get stuck.
+    if (g_interrupts > 0) _exit(kExitCancelled);
+    g_interrupts = 1;
+}
+
+void InstallSignals() {
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: a wait in the driver returns and sees the request
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "corvel-kmodem: %s\n", message.c_str());
+    return kExitError;
+}
+
+std::string Size(double bytes) {
+    char buf[32];
+    if (bytes >= 1024.0 * 1024.0)
+        std::snprintf(buf, sizeof buf, "%.2f MB", bytes / (1024.0 * 1024.0));
+    else if (bytes >= 1024.0)
+        std::snprintf(buf, sizeof buf, "%.1f KB", bytes / 1024.0);
+    else
+        std::snprintf(buf, sizeof buf, "%.0f B", bytes);
+    return buf;
+}
+
+std::string Clock(double seconds) {
+    const auto s = static_cast<long long>(seconds + 0.5);
+    char buf[32];
+    if (s >= 3600)
+        std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(buf, sizeof buf, "%lld:%02lld", s / 60, s % 60);
+    return buf;
+}
+
+// The progress bar on a terminal, or nothing until the summary line.
+class Progress {
+  public:
+    Progress(corvel::Host& host, bool sending)
+        : host_(host), sending_(sending), tty_(isatty(STDERR_FILENO) == 1) {}
+
+    void Bind(const corvel::tKmodem& k) { k_ = &k; }
+
+    std::uint64_t Done() const { return sending_ ? k_->BytesSent() : k_->BytesReceived(); }
+
+    // The engine reports progress after each step; the clock starts once the size is known,
+    // so a receiver's wait for its transmitter does not count.
+    void OnStep() {
+        if (startMs_ == 0 && k_->FileSize() != 0) startMs_ = host_.NowMs();
+    }
+
+    void Tick() {
+        const std::uint64_t now = host_.NowMs();
+        if (!tty_ || startMs_ == 0) return;
+        const std::uint64_t total = k_->FileSize();
+        const std::uint64_t done = std::min<std::uint64_t>(Done(), total);
+        const double secs = static_cast<double>(now - startMs_) / 1000.0;
+        const double rate = secs > 0.2 ? static_cast<double>(done) / secs : 0.0;
+        const int percent = static_cast<int>(done * 100 / total);
+        constexpr int kWidth = 30;
+        std::string bar(static_cast<std::size_t>(percent * kWidth / 100), '#');
+        bar.resize(kWidth, '.');
+        std::string left = "--:--";
+        if (rate > 0) left = Clock(static_cast<double>(total - done) / rate);
+        std::fprintf(stderr, "\r%3d%% [%s] %s of %s  %s/s  %s left   ", percent, bar.c_str(),
+                     Size(static_cast<double>(done)).c_str(),
+                     Size(static_cast<double>(total)).c_str(), Size(rate).c_str(), left.c_str());
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+
+    void Finish() {
+        if (drawn_) {
+            Tick();
+            std::fputc('\n', stderr);
+        }
+        const std::uint64_t done = Done();
+        if (startMs_ == 0 || done == 0) return;
+        const double secs = std::max(0.001, static_cast<double>(host_.NowMs() - startMs_) / 1000.0);
+        std::fprintf(stderr, "%s %llu bytes in %.2f s (%s/s)\n", sending_ ? "sent" : "received",
+                     static_cast<unsigned long long>(done), secs,
+                     Size(static_cast<double>(done) / secs).c_str());
+    }
+
+  private:
+    corvel::Host& host_;
+    const corvel::tKmodem* k_ = nullptr;
+    bool sending_;
+    bool tty_;
+    bool drawn_ = false;
+    std::uint64_t startMs_ = 0;
+};
+
+// Refuses, before anything goes on the line, a file the engine could not open.
+bool CheckFile(const Options& o, std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::is_directory(o.file, ec)) {
+        error = o.file + " is a folder";
+        return false;
+    }
+    std::FILE* f = std::fopen(o.file.c_str(), o.mode == Options::Mode::Send ? "rb" : "ab");
+    if (!f) {
+        error = std::string("cannot ") + (o.mode == Options::Mode::Send ? "read " : "write ") +
+                o.file + ": " + std::strerror(errno);
+        return false;
+    }
+    std::fclose(f);
+    return true;
+}
+
+int Transfer(const Options& o) {
+    std::string error;
+    if (!CheckFile(o, error)) return Fail(error);
+
+    corvel::StdHost host;
+    corvel::TCommPortDriver driver(host, corvel::MakeAnyPortIo());
+    driver.SetComPort(o.port);
+    driver.SetComPortSpeed(o.baud);
+    driver.SetComPortHwHandshaking(o.rtscts ? corvel::hhRTSCTS : corvel::hhNONE);
+    // A packet goes out in one piece; reading in big chunks costs fewer system calls.
+    const auto buffer = static_cast<std::uint16_t>(
+        std::clamp<std::uint32_t>(std::uint32_t{o.packetSize} + 10, 2048, 0xFFFF));
+    driver.SetComPortOutBufSize(buffer);
+    driver.SetComPortInBufSize(std::max<std::uint16_t>(buffer, 16384));
+    // Raising DTR resets or reprograms some boards.
+    driver.EnableDTROnOpen = false;
+
+    const bool sending = o.mode == Options::Mode::Send;
+    Progress progress(host, sending);
+    corvel::tKmodem k(host, [&](int) { progress.OnStep(); });
+    progress.Bind(k);
+    bool lost = false;
+    std::string lostMessage;
+    driver.OnPortLost = [&](const std::string& message) {
+        lost = true;
+        lostMessage = message;
+        k.canceled = true;  // ends the engine's wait at once instead of at its time-out
+    };
+    if (!driver.Connect()) return Fail("cannot open " + o.port + ": " + driver.LastErrorMessage());
+
+    k.packageSize = o.packetSize;
+    k.timerOutValue = o.timeout;
+    k.cmd_terminator = o.terminator;
+    k.cmd_useEcho = o.echo;
+    k.useDebug = o.debug;
+    (sending ? k.cmdTX : k.cmdRX) = o.startCommand;
+    k.kmodem_Out = [&](const std::uint8_t* c, std::int32_t n) { return driver.SendData(c, n); };
+    k.kmodem_In = [&](std::uint8_t& c) { return driver.getChar(c); };
+    k.kmodem_Flush = [&](bool in, bool out) { driver.FlushBuffers(in, out); };
+
+    const auto watch = host.StartTimer(50, [&] {
+        if (g_interrupts) k.canceled = true;
+    });
+    const auto draw = host.StartTimer(250, [&] { progress.Tick(); });
+
+    std::int32_t code = 0;
+    try {
+        code = sending ? k.TransmitFile(o.file) : k.ReceiveFile(o.file);
+    } catch (const std::exception& e) {
+        host.StopTimer(watch);
+        host.StopTimer(draw);
+        progress.Finish();
+        driver.Disconnect();
+        return Fail(e.what());
+    }
+    host.StopTimer(watch);
+    host.StopTimer(draw);
+    progress.Finish();
+    try {
+        driver.Disconnect();
+    } catch (const std::exception& e) {
+        Fail(e.what());
+    }
+    if (lost) return Fail("lost the port " + o.port + " (" + lostMessage + ")");
+
+    const auto report = k.ResultReport(
+        code, sending ? corvel::KmodemDirection::Transmit : corvel::KmodemDirection::Receive);
+    std::fprintf(stderr, "%s\n", report.text.c_str());
+    return code < 0 ? -code : code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    Options o;
+    std::string error;
+    if (!corvel::tool::ParseOptions(args, o, error)) {
+        std::fprintf(stderr, "corvel-kmodem: %s\nTry 'corvel-kmodem --help'.\n", error.c_str());
+        return kExitError;
+    }
+    if (o.mode == Options::Mode::Help) {
+        std::fputs(corvel::tool::HelpText().c_str(), stdout);
+        return 0;
+    }
+    if (o.mode == Options::Mode::Version) {
+        std::puts("corvel-kmodem " CORVEL_VERSION);
+        return 0;
+    }
+    InstallSignals();
+    try {
+        return Transfer(o);
+    } catch (const std::exception& e) {
+        return Fail(e.what());
+    }
+}
