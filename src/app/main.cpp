@@ -133,6 +133,13 @@ bool InstallSignalPipe() {
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // A parent that started us with these blocked must not keep us from closing in order; one
+    // that arrived before now is delivered here and handled once the loop runs.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
     return true;
 }
 #endif
@@ -145,6 +152,9 @@ int main(int argc, char** argv) {
     if (parsed == 1) return 0;
     if (parsed == 2) return 2;
 
+#if !defined(_WIN32)
+    const bool signalsHandled = InstallSignalPipe();
+#endif
     corvel::CorvelApplication app(argc, argv);
     QApplication::setApplicationName("corvel");
     QApplication::setApplicationVersion(kVersion);
@@ -158,7 +168,7 @@ int main(int argc, char** argv) {
 
 #if !defined(_WIN32)
     std::optional<QSocketNotifier> signalNotifier;
-    if (InstallSignalPipe()) {
+    if (signalsHandled) {
         signalNotifier.emplace(signalPipe[0], QSocketNotifier::Read);
         QObject::connect(&*signalNotifier, &QSocketNotifier::activated, &window, [&window] {
             char buf[16];
