@@ -288,6 +288,22 @@ TEST_F(StartupTest, CommandLineValuesServeThisRunOnly) {
     EXPECT_EQ(ini.ReadString("UART", "BAUDRATE", ""), "19200");
 }
 
+TEST_F(StartupTest, AListThatCannotBeReadIsReportedAndNotOverwritten) {
+    QFile big(tmp.filePath("huge.cmds"));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(big.resize(qint64(kMaxCmdsFileBytes) + 1));  // sparse: costs no disk
+    big.close();
+    TfrmTerminal& win = Open();
+    ASSERT_EQ(dialogs.Errors().size(), 1u);
+    EXPECT_TRUE(dialogs.Errors()[0].contains("huge.cmds")) << dialogs.Errors()[0].toStdString();
+    EXPECT_EQ(win.ListIndex, 0);
+    EXPECT_EQ(win.strCmds->count(), 0);
+    win.strCmds->addItem("not to be written over the unread list");
+    Close();
+    EXPECT_EQ(QFileInfo(tmp.filePath("huge.cmds")).size(), qint64(kMaxCmdsFileBytes) + 1);
+    EXPECT_EQ(Ini().ReadInteger("LIST_FILES", "ITEM_INDEX", -1), 0);
+}
+
 TEST_F(StartupTest, UnwritableSettingsAtExitAreReportedNotLost) {
     TerminalOptions o = Options();
     o.settingsPath = tmp.filePath("missing-folder/tool_terminal.ini");

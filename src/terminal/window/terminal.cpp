@@ -538,7 +538,12 @@ void TfrmTerminal::ReadSettingsAtStart() {
     const QString defaultFolder =
         options_.defaultListsFolder.isEmpty() ? ExecutableFolder() : options_.defaultListsFolder;
     settings = DefaultSettings(ToStd(defaultFolder));
-    LoadSettings(*iniFile, settings);
+    try {
+        LoadSettings(*iniFile, settings);
+    } catch (const std::exception& e) {
+        // An unreadable settings file: start on the defaults and say why.
+        ReportError(QString::fromUtf8(e.what()));
+    }
     Settings& s = settings;
 
     ColorMessage = s.colorMessage;
@@ -606,7 +611,13 @@ void TfrmTerminal::ReadSettingsAtStart() {
     ListIndex = ClampListIndex(s.listIndex, static_cast<std::size_t>(strFiles->count()));
     if (ListIndex >= 0) strFiles->setCurrentRow(ListIndex);
     strCmds->clear();
-    if (ListIndex >= 0) LoadCommands(ListIndex);
+    if (ListIndex >= 0) {
+        try {
+            LoadCommands(ListIndex);
+        } catch (const std::exception& e) {
+            ReportError(QString::fromUtf8(e.what()));
+        }
+    }
 
     strFilesFont = s.filesFont;
     strFilesColor = s.filesBackground;
@@ -710,7 +721,7 @@ void TfrmTerminal::FormDestroy() {
     uartDriver->SetOnReceiveData({});
     kmodem.reset();
     rxRender.reset();
-    if (ListIndex >= 0) {
+    if (ListIndex >= 0 && ListLoaded) {
         try {
             SaveCommands(ListIndex);
         } catch (const std::exception& e) {
@@ -1149,8 +1160,10 @@ void TfrmTerminal::LoadListFiles() {
 }
 
 void TfrmTerminal::LoadCommands(int index) {
+    ListLoaded = false;
     if (index < 0 || index >= ListPaths.size()) return;
     CmdsText text = ReadCmdsFile(ToStd(ListPaths[index]));
+    ListLoaded = true;
     ListEncoding = text.encoding;
     SortNoCase(text.lines);
     for (const std::string& line : text.lines) strCmds->addItem(FromStd(line));

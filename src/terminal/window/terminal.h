@@ -153,6 +153,9 @@ class TfrmTerminal : public QMainWindow {
     QStringList ListPaths;
     // The current list is written back in the encoding it was read in.
     TextEncoding ListEncoding = TextEncoding::Ansi;
+    // False when the current list could not be read: writing the empty box back would destroy
+    // the file.
+    bool ListLoaded = false;
     int ListIndex = -1;
     QString ListsFolder;
     std::string SendTerminator;
