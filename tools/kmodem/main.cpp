@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,12 @@ void OnSignal(int) {
 }
 
 void InstallSignals() {
+#ifdef _WIN32
+    // The C runtime turns the console's Ctrl+C and Ctrl+Break into these signals.
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGBREAK, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+#else
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
@@ -44,6 +51,7 @@ void InstallSignals() {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+#endif
 }
 
 int Fail(const std::string& message) {
@@ -149,9 +157,6 @@ bool CheckFile(const Options& o, std::string& error) {
 }
 
 int Transfer(const Options& o) {
-    std::string error;
-    if (!CheckFile(o, error)) return Fail(error);
-
     corvel::StdHost host;
     corvel::TCommPortDriver driver(host, corvel::MakeAnyPortIo());
     driver.SetComPort(o.port);
@@ -177,6 +182,9 @@ int Transfer(const Options& o) {
         k.canceled = true;  // ends the engine's wait at once instead of at its time-out
     };
     if (!driver.Connect()) return Fail("cannot open " + o.port + ": " + driver.LastErrorMessage());
+    // Only once the port is ours, so that a wrong port leaves no empty file behind.
+    std::string error;
+    if (!CheckFile(o, error)) return Fail(error);
 
     k.packageSize = o.packetSize;
     k.timerOutValue = o.timeout;
