@@ -41,8 +41,9 @@ Bytes ReadFile(const fs::path& path) {
 struct TempDir {
     TempDir() {
         static int n = 0;
-        path = fs::temp_directory_path() /
-               ("corvel_board_" + std::to_string(::getpid()) + "_" + std::to_string(++n));
+        path =
+            fs::temp_directory_path() /
+            ("corvel_board_" + std::to_string(std::random_device{}()) + "_" + std::to_string(++n));
         fs::create_directories(path);
     }
     ~TempDir() {

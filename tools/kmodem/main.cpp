@@ -1,12 +1,8 @@
 // corvel-kmodem: sends or receives one file with Kmodem, on the terminal's own serial driver and
 // protocol engine, for machines without a desktop.
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +13,7 @@
 
 #include "board/ports.h"
 #include "comport/comport.h"
+#include "console.h"
 #include "host/std_host.h"
 #include "host/text_file.h"
 #include "kmodem/u_kmodem.h"
@@ -27,32 +24,6 @@ namespace {
 using corvel::tool::Options;
 
 constexpr int kExitError = 1;
-constexpr int kExitCancelled = 9;
-
-volatile sig_atomic_t g_interrupts = 0;
-
-void OnSignal(int) {
-    // A second Ctrl+C leaves at once, should the orderly stop ever get stuck.
-    if (g_interrupts > 0) _exit(kExitCancelled);
-    g_interrupts = 1;
-}
-
-void InstallSignals() {
-#ifdef _WIN32
-    // The C runtime turns the console's Ctrl+C and Ctrl+Break into these signals.
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGBREAK, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-#else
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;  // no SA_RESTART: a wait in the driver returns and sees the request
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
-#endif
-}
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "corvel-kmodem: %s\n", message.c_str());
@@ -84,7 +55,7 @@ std::string Clock(double seconds) {
 class Progress {
   public:
     Progress(corvel::Host& host, bool sending)
-        : host_(host), sending_(sending), tty_(isatty(STDERR_FILENO) == 1) {}
+        : host_(host), sending_(sending), tty_(corvel::tool::StderrIsTerminal()) {}
 
     void Bind(const corvel::tKmodem& k) { k_ = &k; }
 
@@ -197,7 +168,7 @@ int Transfer(const Options& o) {
     k.kmodem_Flush = [&](bool in, bool out) { driver.FlushBuffers(in, out); };
 
     const auto watch = host.StartTimer(50, [&] {
-        if (g_interrupts) k.canceled = true;
+        if (corvel::tool::CancelRequested()) k.canceled = true;
     });
     const auto draw = host.StartTimer(250, [&] { progress.Tick(); });
 
@@ -245,7 +216,7 @@ int main(int argc, char** argv) {
         std::puts("corvel-kmodem " CORVEL_VERSION);
         return 0;
     }
-    InstallSignals();
+    corvel::tool::InstallCancelHandler();
     try {
         return Transfer(o);
     } catch (const std::exception& e) {
