@@ -153,7 +153,9 @@ static bool WaitOn(SimDevice::Wire& w, std::uint32_t ms, Cond cond) {
         Pump(w, now);
         if (cond()) return true;
         if (now >= deadline) return false;
-        const std::uint64_t until = std::min(deadline, NextEvent(w, now));
+        std::uint64_t until = std::min(deadline, NextEvent(w, now));
+        // A host timer may change the device (unplug it, write to it): look again after it.
+        if (w.fake) until = std::min(until, w.fake->NextTimerDueMs());
         const std::uint64_t step = std::max<std::uint64_t>(1, until - std::min(until, now));
         if (w.fake) {
             FakeHost* host = w.fake;

@@ -19,6 +19,12 @@ std::uint32_t FakeHost::TimerPeriod(TimerId id) const {
     return it == timers_.end() ? 0 : it->second.period;
 }
 
+std::uint64_t FakeHost::NextTimerDueMs() const {
+    std::uint64_t next = UINT64_MAX;
+    for (const auto& [id, t] : timers_) next = std::min(next, t.due);
+    return next;
+}
+
 void FakeHost::ProcessMessages() {
     ++processMessagesCalls;
     if (onProcessMessages) onProcessMessages();

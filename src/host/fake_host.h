@@ -26,6 +26,9 @@ class FakeHost : public Host {
 
     bool IsTimerActive(TimerId id) const { return timers_.count(id) != 0; }
     std::size_t ActiveTimerCount() const { return timers_.size(); }
+    // When the next timer is due; UINT64_MAX when none runs. Lets code that jumps the clock
+    // stop where a tick may change the world (a simulated device unplugged by a timer).
+    std::uint64_t NextTimerDueMs() const;
     std::uint32_t TimerPeriod(TimerId id) const;
 
     // Each ProcessMessages call runs onProcessMessages (when set), then advances the clock by
