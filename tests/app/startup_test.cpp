@@ -236,11 +236,13 @@ TEST_F(StartupTest, ListIndexAndWindowPositionArePulledIntoRange) {
         EXPECT_EQ(win.frameGeometry().topLeft(), QPoint(screen.left() + 10, screen.top() + 5));
         Close();
     }
-    WriteIni(QString("[WINDOWS]\nT=%1\nL=-4000\n").arg(screen.height() + 1));
+    WriteIni(QString("[WINDOWS]\nT=%1\nL=-4000\nW=2000000000\nH=-7\n").arg(screen.height() + 1));
     {
         TfrmTerminal& win = Open();
         win.show();
         EXPECT_EQ(win.frameGeometry().topLeft(), QPoint(0, 0));
+        EXPECT_LE(win.width(), 16384);  // absurd sizes are cut to what a screen could show
+        EXPECT_GE(win.height(), 1);
         Close();
     }
 }

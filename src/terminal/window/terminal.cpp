@@ -668,12 +668,12 @@ void TfrmTerminal::PlaceMainWindow() {
     int left = settings.windowLeft;
     int top = settings.windowTop;
 
-    // Outer size: the frame the window manager adds is known only once the window is shown.
+    // Outer size: the frame the window manager adds is known only once the window is shown. A
+    // size no screen could show is cut down: its backing store alone could exhaust the memory.
+    constexpr int kLargest = 16384;
     const int frameW = frameGeometry().width() - width();
     const int frameH = frameGeometry().height() - height();
-    const QSize inner(std::clamp(w - frameW, 1, QWIDGETSIZE_MAX),
-                      std::clamp(h - frameH, 1, QWIDGETSIZE_MAX));
-    resize(inner.expandedTo(minimumSizeHint().boundedTo(inner)));
+    resize(std::clamp(w - frameW, 1, kLargest), std::clamp(h - frameH, 1, kLargest));
 
     int maxWidth = INT_MIN, minLeft = INT_MAX, maxHeight = INT_MIN, minTop = INT_MAX;
     for (const QScreen* screen : QGuiApplication::screens()) {
