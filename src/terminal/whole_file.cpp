@@ -20,14 +20,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::FILE* OpenFile(const fs::path& path, const char* mode) {
 #ifdef _WIN32
+std::FILE* OpenFile(const fs::path& path, const char* mode) {
     std::wstring wmode(mode, mode + std::char_traits<char>::length(mode));
     return _wfopen(path.c_str(), wmode.c_str());
-#else
-    return std::fopen(path.c_str(), mode);
-#endif
 }
+#endif
 
 [[noreturn]] void Fail(const std::string& path, const std::string& action, int err) {
     errno = err;
@@ -108,11 +106,33 @@ std::string PathToUtf8(const fs::path& path) {
 }
 
 std::optional<std::string> ReadFileIfExists(const std::string& path, std::size_t maxBytes) {
+#ifdef _WIN32
     std::FILE* f = OpenFile(PathFromUtf8(path), "rb");
     if (!f) {
         if (errno == ENOENT) return std::nullopt;
         ThrowFileError(path, "Cannot open file");
     }
+#else
+    // Only regular files: opening a FIFO for reading would wait for a writer for ever, and a
+    // device may never end. The open itself must not wait either, hence O_NONBLOCK.
+    const int fd = ::open(PathFromUtf8(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return std::nullopt;
+        ThrowFileError(path, "Cannot open file");
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        Fail(path, "Not a regular file", err);
+    }
+    std::FILE* f = ::fdopen(fd, "rb");
+    if (!f) {
+        const int err = errno;
+        ::close(fd);
+        Fail(path, "Cannot open file", err);
+    }
+#endif
     std::string data;
     char buf[64 * 1024];
     bool tooBig = false;
