@@ -2,9 +2,11 @@
 // loss of the device while connected.
 
 #include <QCheckBox>
+#include <QDialog>
 #include <QListWidget>
 #include <QPlainTextEdit>
 
+#include "config/dialog/config.h"
 #include "window_fixture.h"
 
 namespace corvel {
@@ -156,6 +158,31 @@ TEST_F(ConnectionTest, LosingTheDeviceDisconnectsAsIfDisconnectWerePressed) {
     QTest::mouseClick(win.btnConnect, Qt::LeftButton);
     EXPECT_EQ(win.btnConnectTag, 1);
     EXPECT_TRUE(again->IsOpen());
+}
+
+}  // namespace
+}  // namespace corvel
+
+namespace corvel {
+namespace {
+
+TEST_F(ConnectionTest, TheSettingsButtonRunsTheDialogOnlyWhileDisconnected) {
+    int runs = 0;
+    const ConfigModalRun previous = SetConfigModalRunForTests([&runs](TfrmConfig&) {
+        ++runs;
+        return int(QDialog::Accepted);
+    });
+    TfrmTerminal& win = Open();
+    win.memoLog->clear();
+    QTest::mouseClick(win.btnConfig, Qt::LeftButton);
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(LogHas(QString::fromUtf8("Configurações salvas")));
+    EXPECT_EQ(Ini().ReadInteger("UART", "POLLING RECEIVER", 0), 50);  // the dialog's keys
+
+    ClickConnect("COM3", "9600");
+    QTest::mouseClick(win.btnConfig, Qt::LeftButton);  // disabled: nothing happens
+    EXPECT_EQ(runs, 1);
+    SetConfigModalRunForTests(previous);
 }
 
 }  // namespace

@@ -39,6 +39,7 @@
 
 #include "comport/port_scan.h"
 #include "config/config_check.h"
+#include "config/dialog/config.h"
 #include "host/codepage.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/elapsed_clock.h"
@@ -1192,6 +1193,14 @@ void TfrmTerminal::btnHelpClick() {
     help.exec();
 }
 
-void TfrmTerminal::btnConfigClick() {}
+void TfrmTerminal::btnConfigClick() {
+    const ConfigTargets targets{
+        *uartDriver,  *kmodem,
+        *iniFile,     settings,
+        ColorMessage, ColorError,
+        ColorWarning, [this](std::int32_t color, const QString& text) {
+                                    print_Log(color, text); }};
+    RunConfigDialog(this, *dialogs_, targets);
+}
 
 }  // namespace corvel
