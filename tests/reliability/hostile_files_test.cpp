@@ -217,5 +217,40 @@ TEST(HostileFiles, KmodemFilesThatAreFolders) {
     }
 }
 
+// A FIFO picked as the file to send or to receive into: a FileError at once, not a window
+// frozen in the open until some other program opens the far end.
+TEST(HostileFiles, KmodemFilesThatAreFifos) {
+    Folder dir;
+    const std::string fifo = dir.File("pipe.bin");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    FakeHost host;
+    host.autoAdvanceMs = 100;
+    tKmodem km(host);
+    std::vector<std::uint8_t> sent;
+    km.kmodem_Out = [&](const std::uint8_t* c, std::int32_t n) {
+        sent.insert(sent.end(), c, c + n);
+        return n;
+    };
+    km.kmodem_In = [](std::uint8_t&) { return false; };
+    km.kmodem_Flush = [](bool, bool) {};
+    for (bool transmit : {true, false}) {
+        SCOPED_TRACE(transmit ? "transmit" : "receive");
+        sent.clear();
+        EXPECT_TRUE(ReturnsWithoutWaitingOnFifo(fifo, [&] {
+            try {
+                if (transmit)
+                    km.TransmitFile(fifo);
+                else
+                    km.ReceiveFile(fifo);
+                ADD_FAILURE() << "a FIFO without a peer was taken for a file";
+            } catch (const FileError& e) {
+                EXPECT_EQ(e.path(), fifo);
+            }
+        }));
+        EXPECT_TRUE(sent.empty());
+        EXPECT_EQ(host.ActiveTimerCount(), 0u);
+    }
+}
+
 }  // namespace
 }  // namespace corvel
