@@ -87,16 +87,14 @@ class VirtualBoard::Link : public BoardLink {
         if (refreshed_ && now - lastRefresh_ < kLineRefreshMs) return;
         refreshed_ = true;
         lastRefresh_ = now;
-        const SimDevice::Records rec = terminal_->GetRecords();
-        if (!rec.settings.empty()) {
-            const LineSettingsRecord& r = rec.settings.back();
-            line_.baud = r.BaudRate;
-            line_.rtscts = (r.Flags & kDcbRtsControlHandshake) != 0;
+        const SimDevice::LineState line = terminal_->CurrentLine();
+        if (line.configured) {
+            line_.baud = line.settings.BaudRate;
+            line_.rtscts = (line.settings.Flags & kDcbRtsControlHandshake) != 0;
         }
         // Like a UART driver that drops RTS when its queue is three quarters full.
         holdOff_ = kDefaultHoldOff;
-        if (!rec.queueSizes.empty() && rec.queueSizes.back().first >= 64)
-            holdOff_ = rec.queueSizes.back().first / 4 * 3;
+        if (line.inQueue >= 64) holdOff_ = line.inQueue / 4 * 3;
     }
 
     std::shared_ptr<SimDevice> terminal_;

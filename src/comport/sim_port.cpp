@@ -265,6 +265,20 @@ SimDevice::Records SimDevice::GetRecords() {
     return st_->rec;
 }
 
+SimDevice::LineState SimDevice::CurrentLine() {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    LineState line;
+    if (!st_->rec.settings.empty()) {
+        line.configured = true;
+        line.settings = st_->rec.settings.back();
+    }
+    if (!st_->rec.queueSizes.empty()) {
+        line.inQueue = st_->rec.queueSizes.back().first;
+        line.outQueue = st_->rec.queueSizes.back().second;
+    }
+    return line;
+}
+
 bool SimDevice::IsOpen() {
     std::lock_guard<std::mutex> lock(wire_->mu);
     return st_->open;
@@ -400,6 +414,9 @@ class SimPortIo : public ComPortIo {
             const auto n = static_cast<std::int32_t>(
                 std::min<std::size_t>(room, static_cast<std::size_t>(std::max(0, size))));
             s.out.insert(s.out.end(), data, data + n);
+            if (s.rec.writes.size() >= SimDevice::kMaxWriteRecords)
+                s.rec.writes.erase(s.rec.writes.begin(),
+                                   s.rec.writes.begin() + SimDevice::kMaxWriteRecords / 2);
             s.rec.writes.push_back(n);
             put = n;
             return true;

@@ -70,7 +70,18 @@ class SimDevice {
     void RefuseOpen(PortErrorKind kind);  // PortErrorKind::None accepts opens again
 
     // --- Inspection ---
+    // Records keep the most recent writes only (a long-running device would otherwise grow).
+    static constexpr std::size_t kMaxWriteRecords = 4096;
     Records GetRecords();
+    // The line as the driver last set it, without copying the records: for a far end that
+    // follows the baud rate and flow control while it runs.
+    struct LineState {
+        bool configured = false;
+        LineSettingsRecord settings{};
+        std::uint32_t inQueue = 0;
+        std::uint32_t outQueue = 0;
+    };
+    LineState CurrentLine();
     bool IsOpen();
     std::size_t RxQueued();
     std::size_t OutQueued();
