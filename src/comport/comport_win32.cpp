@@ -7,6 +7,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// After windows.h, which it needs.
+#include <mmsystem.h>
 
 #include <algorithm>
 #include <cstring>
@@ -23,8 +25,17 @@ namespace {
 // write (and so the UI thread) waiting; the driver's stall time-out decides when to give up.
 constexpr DWORD kWriteTimeoutMs = 50;
 // Granularity of the waits: Windows gives a non-overlapped handle no way to block for data, so
-// the waits look at the queues this often, sleeping in between.
+// the waits look at the queues this often, sleeping in between. The system's default timer tick
+// (15.6 ms) would turn each 1 ms sleep into a whole tick and add that to every acknowledgement
+// of a file transfer, so the tick is raised to 1 ms while a port is open.
 constexpr DWORD kWaitStepMs = 1;
+constexpr UINT kTimerResolutionMs = 1;
+
+// "COM5" becomes the device path "\\.\COM5"; a name given as a device path already is kept.
+std::string DevicePath(const std::string& name) {
+    if (name.rfind("\\\\.\\", 0) == 0 || name.rfind("\\\\?\\", 0) == 0) return name;
+    return "\\\\.\\" + name;
+}
 
 std::wstring Widen(const std::string& utf8) {
     if (utf8.empty()) return {};
@@ -69,7 +80,7 @@ class Win32PortIo : public ComPortIo {
 
     bool Open(const std::string& name) override {
         if (IsOpen()) return Fail(PortErrorKind::Busy, ERROR_BUSY, name);
-        const std::wstring path = L"\\\\.\\" + Widen(name);
+        const std::wstring path = Widen(DevicePath(name));
         HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) {
@@ -86,6 +97,7 @@ class Win32PortIo : public ComPortIo {
         }
         handle_ = h;
         outQueueSize_ = 0;
+        timerRaised_ = ::timeBeginPeriod(kTimerResolutionMs) == TIMERR_NOERROR;
         return true;
     }
 
@@ -95,6 +107,7 @@ class Win32PortIo : public ComPortIo {
         if (!handle_) return;
         ::CloseHandle(handle_);
         handle_ = nullptr;
+        RestoreTimer();
     }
 
     ComHandleValue Handle() const override {
@@ -109,7 +122,10 @@ class Win32PortIo : public ComPortIo {
         return true;
     }
 
-    void Detach() override { handle_ = nullptr; }
+    void Detach() override {
+        handle_ = nullptr;
+        RestoreTimer();
+    }
 
     bool ApplySettings(const LineSettingsRecord& r) override {
         if (!Check()) return false;
@@ -119,6 +135,16 @@ class Win32PortIo : public ComPortIo {
         dcb.DCBlength = sizeof(DCB);
         if (!::SetCommState(handle_, &dcb)) return FailLast("SetCommState");
         dcb_ = dcb;
+        // Some drivers (and Wine on a pseudo-terminal) accept a rate they cannot produce and keep
+        // the old one: read the state back so that is reported, not taken for success.
+        DCB now{};
+        now.DCBlength = sizeof now;
+        if (!::GetCommState(handle_, &now)) return FailLast("GetCommState");
+        if (now.BaudRate != dcb.BaudRate || now.ByteSize != dcb.ByteSize ||
+            now.Parity != dcb.Parity || now.StopBits != dcb.StopBits) {
+            return FailText(PortErrorKind::Other, "SetCommState: asked for " + Format(dcb) +
+                                                      ", the port runs at " + Format(now));
+        }
         return true;
     }
 
@@ -220,10 +246,28 @@ class Win32PortIo : public ComPortIo {
     std::string LastErrorMessage() const override { return message_; }
 
   private:
+    static std::string Format(const DCB& d) {
+        static const char kParity[] = "NOEMS";
+        static const char* const kStop[] = {"1", "1.5", "2"};
+        std::string s = std::to_string(d.BaudRate) + " baud " + std::to_string(d.ByteSize);
+        s += d.Parity < 5 ? kParity[d.Parity] : '?';
+        s += d.StopBits < 3 ? kStop[d.StopBits] : "?";
+        return s;
+    }
+
     bool Fail(PortErrorKind kind, DWORD err, const std::string& what) {
+        return FailText(kind, what + ": " + SystemMessage(err));
+    }
+
+    bool FailText(PortErrorKind kind, std::string message) {
         kind_ = kind;
-        message_ = what + ": " + SystemMessage(err);
+        message_ = std::move(message);
         return false;
+    }
+
+    void RestoreTimer() {
+        if (timerRaised_) ::timeEndPeriod(kTimerResolutionMs);
+        timerRaised_ = false;
     }
 
     bool FailLast(const char* what) {
@@ -260,6 +304,7 @@ class Win32PortIo : public ComPortIo {
     HANDLE handle_ = nullptr;
     DCB dcb_{};
     std::uint32_t outQueueSize_ = 0;
+    bool timerRaised_ = false;
     PortErrorKind kind_ = PortErrorKind::None;
     std::string message_;
 };

@@ -1,11 +1,11 @@
 // The driver against the simulated port, on a fake clock: no sleeps, no races.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -18,6 +18,18 @@ namespace corvel {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A fresh folder of its own under the system's temporary folder; create_directory refuses a name
+// already taken (mkdtemp is POSIX only).
+fs::path MakeTempFolder(const std::string& prefix) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path p = fs::temp_directory_path() / (prefix + std::to_string(random()));
+        std::error_code ec;
+        if (fs::create_directory(p, ec)) return p;
+    }
+    return {};
+}
 
 std::string ReadFile(const fs::path& p) {
     std::ifstream f(p, std::ios::binary);
@@ -37,9 +49,8 @@ const std::uint8_t* Bytes(const std::string& s) {
 class DriverTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/corvel_comport_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        logDir = tmpl;
+        logDir = MakeTempFolder("corvel_comport_");
+        ASSERT_FALSE(logDir.empty());
         dev->UseHost(host);
         reg.Add("COM3", dev);
         drv = std::make_unique<TCommPortDriver>(host, reg.MakeIo());

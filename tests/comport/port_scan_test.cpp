@@ -7,18 +7,40 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <string>
 
 namespace corvel {
 namespace {
 
 namespace fs = std::filesystem;
 
+// A fresh folder of its own under the system's temporary folder; create_directory refuses a name
+// already taken (mkdtemp is POSIX only).
+fs::path MakeTempFolder(const std::string& prefix) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path p = fs::temp_directory_path() / (prefix + std::to_string(random()));
+        std::error_code ec;
+        if (fs::create_directory(p, ec)) return p;
+    }
+    return {};
+}
+
+void SetEnv(const char* name, const char* value) {
+#ifdef _WIN32
+    ::_putenv_s(name, value);  // an empty value removes the variable
+#else
+    if (*value)
+        ::setenv(name, value, 1);
+    else
+        ::unsetenv(name);
+#endif
+}
+
 class FakeSysfs {
   public:
-    FakeSysfs() {
-        char tmpl[] = "/tmp/corvel_sysfs_XXXXXX";
-        if (::mkdtemp(tmpl)) root = tmpl;
-    }
+    FakeSysfs() : root(MakeTempFolder("corvel_sysfs_")) {}
     ~FakeSysfs() { fs::remove_all(root); }
     // A tty entry; with a device link when withDevice, and a "type" attribute when type >= 0.
     void Tty(const std::string& name, bool withDevice, int type = -1) {
@@ -59,12 +81,18 @@ TEST(PortScan, ExtraPortsAreSplitMergedAndReadFromTheEnvironment) {
     EXPECT_EQ(MergePortLists({"/dev/ttyUSB0", "/dev/pts/3"}, {"/dev/pts/3", "/dev/pts/4"}),
               (std::vector<std::string>{"/dev/ttyUSB0", "/dev/pts/3", "/dev/pts/4"}));
 
-    ::setenv(kExtraPortsVariable, "/dev/pts/97:/tmp/corvel-virtual", 1);
+#ifdef _WIN32
+    SetEnv(kExtraPortsVariable, "COM97;COM98");
+    const std::string first = "COM97", second = "COM98";
+#else
+    SetEnv(kExtraPortsVariable, "/dev/pts/97:/tmp/corvel-virtual");
+    const std::string first = "/dev/pts/97", second = "/tmp/corvel-virtual";
+#endif
     const auto ports = ScanSerialPorts();
-    ::unsetenv(kExtraPortsVariable);
+    SetEnv(kExtraPortsVariable, "");
     ASSERT_GE(ports.size(), 2u);
-    EXPECT_EQ(ports[ports.size() - 2], "/dev/pts/97");
-    EXPECT_EQ(ports.back(), "/tmp/corvel-virtual");
+    EXPECT_EQ(ports[ports.size() - 2], first);
+    EXPECT_EQ(ports.back(), second);
     const auto without = ScanSerialPorts();
     EXPECT_EQ(without.size(), ports.size() - 2);
 }

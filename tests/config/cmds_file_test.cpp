@@ -1,7 +1,9 @@
 #include "terminal/cmds_file.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <filesystem>
 
@@ -138,13 +140,17 @@ TEST(FindFiles, OnlyListFilesDirectlyInTheFolderSortedWithoutCase) {
     std::filesystem::create_directory(dir.File("folder.cmds"));
     std::filesystem::create_directory(dir.File("sub"));
     dir.Put("sub/deep.cmds", "");
+    Lines want{dir.File("A.cmds"), dir.File("b.cmds"), dir.File("c.CMDS")};
+#ifndef _WIN32
+    // Symbolic links and FIFOs as ordinary users make them exist on POSIX systems only.
     std::filesystem::create_symlink(dir.File("b.cmds"), dir.File("linked.cmds"));
     std::filesystem::create_symlink(dir.File("gone"), dir.File("broken.cmds"));
     ASSERT_EQ(mkfifo(dir.File("pipe.cmds").c_str(), 0600), 0);
+    want.push_back(dir.File("linked.cmds"));
+#endif
 
-    EXPECT_EQ(FindFiles(dir.path(), "cmds"), (Lines{dir.File("A.cmds"), dir.File("b.cmds"),
-                                                    dir.File("c.CMDS"), dir.File("linked.cmds")}));
-    EXPECT_EQ(FindFiles(dir.path() + "/", "cmds").size(), 4u);
+    EXPECT_EQ(FindFiles(dir.path(), "cmds"), want);
+    EXPECT_EQ(FindFiles(dir.path() + "/", "cmds").size(), want.size());
     EXPECT_TRUE(FindFiles(dir.File("missing"), "cmds").empty());
     EXPECT_TRUE(FindFiles(dir.File("note.txt"), "cmds").empty());
 }

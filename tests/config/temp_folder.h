@@ -5,17 +5,24 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 namespace corvel::test {
 
 class TempFolder {
   public:
+    // Created with create_directory, which fails on a name already taken, so two runs never
+    // share a folder (mkdtemp is not available on every platform).
     TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "corvel-cfg-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        path_ = pattern;
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const auto candidate =
+                std::filesystem::temp_directory_path() / ("corvel-cfg-" + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(candidate, ec)) path_ = candidate.string();
+        }
+        if (path_.empty()) std::abort();
     }
     ~TempFolder() {
         std::error_code ec;
