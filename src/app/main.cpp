@@ -94,7 +94,7 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         } else if (arg == "--baud") {
             bool ok = false;
             const qlonglong n = takeValue() ? value.toLongLong(&ok) : 0;
-            if (!ok || n <= 0 || n > 0xFFFFFFFFLL) {
+            if (!ok || n <= 0 || n > 0x7FFFFFFFLL) {
                 std::fprintf(stderr, "corvel: --baud needs a positive number\n");
                 return 2;
             }
