@@ -8,7 +8,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -73,16 +72,28 @@ struct Ended {
     std::string stderrText;
 };
 
-// Waits for the child to end, at most limitMs, without sleeping: a pidfd becomes readable at
-// its exit. A child still running after the limit is killed and reported as not ended.
+// Waits for the child to end, at most limitMs, without sleeping: its stderr pipe reaches end of
+// file when it exits (it holds the only writing end). A child still running after the limit is
+// killed and reported as not ended.
 Ended WaitEnd(Child c, int limitMs) {
     Ended e;
     const auto t0 = std::chrono::steady_clock::now();
-    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, c.pid, 0));
-    if (pidfd >= 0) {
-        pollfd p{pidfd, POLLIN, 0};
-        e.ended = ::poll(&p, 1, limitMs) == 1;
-        ::close(pidfd);
+    const auto deadline = t0 + std::chrono::milliseconds(limitMs);
+    char buf[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) break;
+        pollfd p{c.err, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left)) <= 0) break;
+        const ssize_t n = ::read(c.err, buf, sizeof buf);
+        if (n < 0) break;
+        if (n == 0) {
+            e.ended = true;
+            break;
+        }
+        e.stderrText.append(buf, static_cast<std::size_t>(n));
     }
     if (!e.ended) ::kill(c.pid, SIGKILL);
     rusage use{};
@@ -90,7 +101,6 @@ Ended WaitEnd(Child c, int limitMs) {
     e.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     e.cpuSeconds = static_cast<double>(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
                    static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
-    e.stderrText = ReadSome(c.err, 1 << 20, 100);
     ::close(c.err);
     return e;
 }
