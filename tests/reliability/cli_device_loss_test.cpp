@@ -1,6 +1,6 @@
 // corvel-kmodem when the far end of its pseudo-terminal goes away in the middle of a transfer
 // (a USB adapter pulled out): it must end with a non-zero status and a message, without waiting
-// out its time-outs and without spinning a core meanwhile.
+// out its time-outs and without spinning a core meanwhile. Also a FIFO given as the file.
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -187,6 +188,24 @@ TEST_F(CliDeviceLoss, ReceiveEndsWhenThePortGoesBeforeTheFirstFrame) {
     ASSERT_EQ(ReadSome(master, 3, 10000), "tx\n");
     PullOut();
     ExpectCleanFailure(WaitEnd(c, 20000));
+}
+
+// Not a device loss, but the same promise: a FIFO given as the file (nobody at its far end)
+// ends the tool at once with a message, in both directions.
+TEST_F(CliDeviceLoss, AFifoAsTheFileIsAnErrorNotAWait) {
+    const std::string fifo = (folder / "pipe").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const char* mode : {"send", "receive"}) {
+        SCOPED_TRACE(mode);
+        Child c = Spawn({CORVEL_KMODEM_TOOL, mode, fifo, "--port", "SIM-LOOP", "--timeout", "1"});
+        ASSERT_GT(c.pid, 0);
+        const Ended e = WaitEnd(c, 20000);
+        ASSERT_TRUE(e.ended) << "waiting on the FIFO";
+        ASSERT_TRUE(WIFEXITED(e.status));
+        EXPECT_NE(WEXITSTATUS(e.status), 0);
+        EXPECT_NE(e.stderrText.find(fifo), std::string::npos) << e.stderrText;
+        EXPECT_LT(e.wallSeconds, 3.0);
+    }
 }
 
 }  // namespace

@@ -113,10 +113,14 @@ class Progress {
 bool CheckFile(const Options& o, std::string& error) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (fs::is_directory(o.file, ec)) {
+    const fs::file_status st = fs::status(o.file, ec);
+    if (fs::is_directory(st)) {
         error = o.file + " is a folder";
         return false;
     }
+    // Opening a FIFO here would wait for its far end for ever; the engine opens it without
+    // waiting and reports what it finds.
+    if (fs::is_fifo(st)) return true;
     std::FILE* f = std::fopen(o.file.c_str(), o.mode == Options::Mode::Send ? "rb" : "ab");
     if (!f) {
         error = std::string("cannot ") + (o.mode == Options::Mode::Send ? "read " : "write ") +
