@@ -62,6 +62,8 @@ Bytes DamagedTransfer(std::mt19937& rng, int changes, Bytes& file) {
             static_cast<std::uint8_t>(s),
             static_cast<std::uint8_t>(s >> 8),
             CMD_DATA};
+    // Reserved first: without it mingw's GCC 12 sees a false out-of-bounds copy (-Warray-bounds).
+    w.reserve(w.size() + body.size() + 1);
     w.insert(w.end(), body.begin(), body.end());
     w.push_back(CMD_FINISH);
     return w;
