@@ -225,7 +225,17 @@ void FaultPlans::OneRun(std::uint32_t seed, Tally& tally) {
             if (rxOk && !identical) ++tally.burstAccepted;
             break;
         case Plan::Mixed:
-            if (rxOk && !identical) ++tally.mixedUndetected;
+            if (rxOk && !identical) {
+                ++tally.mixedUndetected;
+                const FaultCounts& f = line.Faults(kTx);
+                std::printf(
+                    "[ undetected ] %s: dropped %llu, corrupted %llu, duplicated %llu, "
+                    "delayed %llu on the way to the receiver\n",
+                    what.c_str(), static_cast<unsigned long long>(f.dropped),
+                    static_cast<unsigned long long>(f.corrupted),
+                    static_cast<unsigned long long>(f.duplicated),
+                    static_cast<unsigned long long>(f.delayed));
+            }
             break;
     }
     // The receiver never claims success with a file of another length.
