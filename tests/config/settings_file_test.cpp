@@ -271,14 +271,14 @@ TEST(SettingsLocation, ProgramFolderWhenWritableElsePerUserFolder) {
     std::filesystem::create_directory(dir.File("bin"));
     SettingsLocation here = ChooseSettingsLocation(dir.File("bin"), dir.File("user"));
     EXPECT_TRUE(here.inExecutableFolder);
-    EXPECT_EQ(here.path, dir.File("bin") + "/tool_terminal.ini");
+    EXPECT_EQ(here.path, dir.File("bin/tool_terminal.ini"));
     EXPECT_FALSE(here.reason.empty());
     EXPECT_FALSE(std::filesystem::exists(dir.File("user")));
 
     dir.Put("plain", "x");  // tests run as root: only a folder that cannot exist is unwritable
     SettingsLocation away = ChooseSettingsLocation(dir.File("plain/bin"), dir.File("cfg/corvel"));
     EXPECT_FALSE(away.inExecutableFolder);
-    EXPECT_EQ(away.path, dir.File("cfg/corvel") + "/tool_terminal.ini");
+    EXPECT_EQ(away.path, dir.File("cfg/corvel/tool_terminal.ini"));
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("cfg/corvel")));
     tIniFile ini(away.path);
     ini.WriteInteger("S", "k", 1);  // the chosen place takes writes

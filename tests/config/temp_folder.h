@@ -32,7 +32,10 @@ class TempFolder {
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::string& path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    // With the system's own separators, as the code under test builds paths.
+    std::string File(const std::string& name) const {
+        return (std::filesystem::path(path_) / name).make_preferred().string();
+    }
 
     void Put(const std::string& name, const std::string& bytes) const {
         std::ofstream(File(name), std::ios::binary) << bytes;
