@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QTabWidget>
 
+#include "help/help.h"
 #include "terminal/window/elapsed_clock.h"
 #include "window_fixture.h"
 
@@ -314,6 +315,29 @@ TEST_F(StartupTest, UnwritableSettingsAtExitAreReportedNotLost) {
     ASSERT_EQ(dialogs.Errors().size(), 1u);
     EXPECT_TRUE(dialogs.Errors()[0].contains("missing-folder"))
         << dialogs.Errors()[0].toStdString();
+}
+
+}  // namespace
+}  // namespace corvel
+
+namespace corvel {
+namespace {
+
+TEST_F(StartupTest, HelpAndExitButtons) {
+    QString title;
+    auto previous =
+        SetHelpModalRunForTests([&title](TfrmHelp& help) { title = help.windowTitle(); });
+    TfrmTerminal& win = Open();
+    win.show();
+    QTest::mouseClick(win.btnHelp, Qt::LeftButton);
+    SetHelpModalRunForTests(previous);
+    EXPECT_EQ(title, "Ajuda");
+
+    QTest::mouseClick(win.btnQuit, Qt::LeftButton);
+    EXPECT_FALSE(win.isVisible());
+    EXPECT_FALSE(QFileInfo::exists(IniPath()));  // written when the window is destroyed
+    Close();
+    EXPECT_TRUE(QFileInfo::exists(IniPath()));
 }
 
 }  // namespace

@@ -40,6 +40,7 @@
 #include "comport/port_scan.h"
 #include "config/config_check.h"
 #include "config/dialog/config.h"
+#include "help/help.h"
 #include "host/codepage.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/elapsed_clock.h"
@@ -1186,11 +1187,7 @@ void TfrmTerminal::btQuit() {
 }
 
 void TfrmTerminal::btnHelpClick() {
-    QDialog help(this);
-    help.setObjectName("frmHelp");
-    help.setWindowTitle("Ajuda");
-    help.resize(872, 600);
-    help.exec();
+    ShowHelpWindow(this);
 }
 
 void TfrmTerminal::btnConfigClick() {
