@@ -37,6 +37,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "board/ports.h"
 #include "comport/port_scan.h"
 #include "config/config_check.h"
 #include "config/dialog/config.h"
@@ -146,7 +147,7 @@ TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
     BuildMenus();
 
     std::unique_ptr<ComPortIo> io =
-        options_.makePortIo ? options_.makePortIo() : MakeSystemPortIo();
+        options_.makePortIo ? options_.makePortIo() : MakeAnyPortIo();
     uartDriver = std::make_unique<TCommPortDriver>(*host_, std::move(io));
     uartDriver->SetComPort("COM1");
     uartDriver->SetComPortPollingDelay(1);
@@ -947,7 +948,7 @@ void TfrmTerminal::cbxWordWrapClick() {
 void TfrmTerminal::ScanComPorts() {
     print_Log(ColorWarning, "FOUND COM PORTSS");
     const QString text = cbxPort->currentText();
-    std::vector<std::string> ports = options_.scanPorts ? options_.scanPorts() : ScanSerialPorts();
+    std::vector<std::string> ports = options_.scanPorts ? options_.scanPorts() : ScanAllPorts();
     cbxPort->clear();
     for (const std::string& name : ports) {
         cbxPort->addItem(FromStd(name));
