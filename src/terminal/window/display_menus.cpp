@@ -1,0 +1,337 @@
+#include "terminal/window/display_menus.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QTextFragment>
+
+#include "host/codepage.h"
+#include "terminal/whole_file.h"
+#include "terminal/window/dialogs.h"
+#include "terminal/window/font_choice.h"
+#include "terminal/window/qt_line_box.h"
+#include "terminal/window/terminal.h"
+
+namespace corvel {
+
+namespace {
+
+constexpr const char* kTextFilter = "Text files (*.txt);;All files (*)";
+constexpr const char* kRtfFilter = "Rich Text Format (*.rtf);;All files (*)";
+constexpr const char* kFixedFace = "Lucida Console";
+constexpr int kFixedSize = 10;
+constexpr int kDefaultCharSet = 1;
+
+// The lines of a receive window: bytes shown as Latin-1 characters.
+std::vector<std::string> LinesOf(const QtLineBox& box) {
+    std::vector<std::string> lines;
+    const int count = box.LineCount();
+    lines.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) lines.push_back(Latin1ToUtf8(box.Line(i)));
+    return lines;
+}
+
+std::vector<std::string> LinesOf(const QTextDocument& doc) {
+    std::vector<std::string> lines;
+    if (doc.isEmpty()) return lines;
+    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next())
+        lines.push_back(b.text().toStdString());
+    return lines;
+}
+
+void WritePlain(const QString& path, const std::vector<std::string>& lines) {
+    std::string bytes;
+    for (const std::string& line : lines) {
+        bytes += Utf8ToAnsi(line);
+        bytes += "\r\n";
+    }
+    ReplaceFileContent(path.toStdString(), bytes);
+}
+
+Rgb RgbOf(const QColor& color) {
+    const QColor c = color.toRgb();
+    return Rgb{static_cast<std::uint8_t>(c.red()), static_cast<std::uint8_t>(c.green()),
+               static_cast<std::uint8_t>(c.blue())};
+}
+
+RtfDocumentFont DocumentFont(const FontRecord& font) {
+    RtfDocumentFont f;
+    f.name = font.name;
+    f.sizePoints = font.size;
+    return f;
+}
+
+}  // namespace
+
+DisplayMenus::DisplayMenus(TfrmTerminal& window) : QObject(&window), w(window) {
+    setObjectName("displayMenus");
+    BuildMenus();
+    w.memoUart->viewport()->installEventFilter(this);
+    w.memoLog->viewport()->installEventFilter(this);
+}
+
+void DisplayMenus::BuildMenus() {
+    auto menuFor = [this](QMenu*& menu, QWidget* box, const char* name) {
+        if (!menu) {
+            menu = new QMenu(&w);
+            menu->setObjectName(name);
+            box->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(box, &QWidget::customContextMenuRequested, menu,
+                    [box, menu](const QPoint& pos) { menu->popup(box->mapToGlobal(pos)); });
+        }
+        menu->clear();
+        return menu;
+    };
+    auto add = [this](QMenu* menu, const char* caption, const char* name,
+                      void (DisplayMenus::*fn)()) {
+        QAction* a = menu->addAction(QString::fromUtf8(caption));
+        a->setObjectName(name);
+        connect(a, &QAction::triggered, this,
+                [this, fn] { RunReported(w.dialogs(), &w, [this, fn] { (this->*fn)(); }); });
+    };
+
+    QMenu* rx = menuFor(w.popMenu1, w.memoUart, "popMenu1");
+    add(rx, "Limpar", "Limpar2", &DisplayMenus::Limpar2Click);
+    add(rx, "Copiar", "copiar1", &DisplayMenus::copiar1Click);
+    add(rx, "Selecionar Tudo", "SelecionarTudo", &DisplayMenus::SelecionarTudoClick);
+    rx->addSeparator();
+    add(rx, "Salvar", "Salvar2", &DisplayMenus::Salvar2Click);
+    add(rx, "Savar com Formatação", "SavarcomFormatao1", &DisplayMenus::SavarcomFormatao1Click);
+    rx->addSeparator();
+    add(rx, "Fonte", "Fonte1", &DisplayMenus::Fonte1Click);
+    add(rx, "Cor", "Cor1", &DisplayMenus::Cor1Click);
+    add(rx, "Padrão de Fonte e Cores 1", "Padrao1", &DisplayMenus::Padrao1Click);
+    add(rx, "Padrão de Fonte e Cores 2", "Padrao2", &DisplayMenus::Padrao2Click);
+
+    QMenu* side = menuFor(w.popMenu3, w.memoUartAux, "popMenu3");
+    add(side, "Limpar", "Limpar1", &DisplayMenus::Limpar1Click);
+    add(side, "Salvar", "Salvar1", &DisplayMenus::Salvar1Click);
+
+    QMenu* log = menuFor(w.popMenu2, w.memoLog, "popMenu2");
+    add(log, "Limpar", "Limpar3", &DisplayMenus::Limpar3Click);
+    add(log, "Copiar", "Copiar2", &DisplayMenus::Copiar2Click);
+    add(log, "Selecionar Tudo", "SelecionarTudo1", &DisplayMenus::SelecionarTudo1Click);
+    log->addSeparator();
+    add(log, "Salvar", "Salvar3", &DisplayMenus::Salvar3Click);
+    add(log, "Salvar com Formatação", "SalvarcomFormatao1", &DisplayMenus::SalvarcomFormatao1Click);
+    log->addSeparator();
+    add(log, "Fonte", "Fonte2", &DisplayMenus::Fonte2Click);
+    add(log, "Padrão de Fonte", "Padro21", &DisplayMenus::Padro21Click);
+    add(log, "Cor", "cor2", &DisplayMenus::cor2Click);
+}
+
+bool DisplayMenus::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        if (watched == w.memoUart->viewport()) {
+            Limpar2Click();
+            return true;
+        }
+        if (watched == w.memoLog->viewport()) {
+            Limpar3Click();
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+QString DisplayMenus::AskSavePath(const QString& title) {
+    return w.dialogs().SaveFile(&w, title, kTextFilter, QString(), "txt");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Receive window
+
+void DisplayMenus::Limpar2Click() {
+    w.ClearRx();
+    w.memoUartAuxBox()->Clear();
+}
+
+void DisplayMenus::copiar1Click() {
+    w.memoUart->copy();
+}
+
+void DisplayMenus::SelecionarTudoClick() {
+    w.memoUart->selectAll();
+}
+
+void DisplayMenus::Salvar2Click() {
+    const QString path = AskSavePath("Salvar");
+    if (!path.isEmpty()) SaveReceivePlain(path);
+}
+
+void DisplayMenus::SavarcomFormatao1Click() {
+    // Rich text saved under a ".txt" name would open as raw markup: it gets ".rtf".
+    const QString path = w.dialogs().SaveFile(&w, QString::fromUtf8("Savar com Formatação"),
+                                              kRtfFilter, QString(), "rtf");
+    if (!path.isEmpty()) SaveReceiveRtf(path);
+}
+
+void DisplayMenus::SaveReceivePlain(const QString& path) const {
+    WritePlain(path, LinesOf(*w.memoUartBox()));
+}
+
+void DisplayMenus::SaveReceiveRtf(const QString& path) const {
+    const FontRecord& font = w.memoUartFont;
+    std::vector<RtfLine> lines;
+    for (std::string& text : LinesOf(*w.memoUartBox())) {
+        RtfLine line;
+        if (!text.empty()) {
+            RtfRun run;
+            run.text = std::move(text);
+            run.color = ColorToRgb(font.color);
+            run.bold = font.style & kFontBold;
+            run.italic = font.style & kFontItalic;
+            run.underline = font.style & kFontUnderline;
+            run.strike = font.style & kFontStrikeOut;
+            line.push_back(std::move(run));
+        }
+        lines.push_back(std::move(line));
+    }
+    ReplaceFileContent(path.toStdString(), WriteRtf(lines, DocumentFont(font)));
+}
+
+void DisplayMenus::Fonte1Click() {
+    if (!ChooseFontRecord(w.dialogs(), &w, w.memoUartFont)) return;
+    w.ApplyRxAppearance();
+    w.clockHighColor = w.memoUartFont.color;
+    w.ApplyClockColors();
+}
+
+void DisplayMenus::Cor1Click() {
+    if (!ChooseColorValue(w.dialogs(), &w, w.memoUartColor)) return;
+    w.ApplyRxAppearance();
+    w.clockLowColor = w.memoUartColor;
+    w.ApplyClockColors();
+}
+
+void DisplayMenus::ApplyFixedStyle(const FixedStyle& style) {
+    w.memoUartColor = style.background;
+    // The style bits stay: a bold or italic face chosen earlier survives the preset.
+    w.memoUartFont.charSet = kDefaultCharSet;
+    w.memoUartFont.color = style.fontColor;
+    w.memoUartFont.name = kFixedFace;
+    w.memoUartFont.size = kFixedSize;
+    w.ApplyRxAppearance();
+    w.clockHighColor = style.clockHigh;
+    w.clockLowColor = style.clockLow;
+    w.ApplyClockColors();
+}
+
+void DisplayMenus::Padrao1Click() {
+    ApplyFixedStyle({0x00FF0000, 0x0000FFFF, 0x0000FFFF, 0x00FF0000});
+}
+
+void DisplayMenus::Padrao2Click() {
+    ApplyFixedStyle({0x00C0C0C0, 0x00000000, 0x00000001, 0x00808080});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Side-column window
+
+void DisplayMenus::Limpar1Click() {
+    w.memoUartAuxBox()->Clear();
+}
+
+void DisplayMenus::Salvar1Click() {
+    const QString path = AskSavePath("Salvar");
+    if (!path.isEmpty()) SaveSidePlain(path);
+}
+
+void DisplayMenus::SaveSidePlain(const QString& path) const {
+    WritePlain(path, LinesOf(*w.memoUartAuxBox()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Log window
+
+void DisplayMenus::Limpar3Click() {
+    w.memoLog->clear();
+}
+
+void DisplayMenus::Copiar2Click() {
+    w.memoLog->copy();
+}
+
+void DisplayMenus::SelecionarTudo1Click() {
+    w.memoLog->selectAll();
+}
+
+void DisplayMenus::Salvar3Click() {
+    const QString path = AskSavePath("Salvar");
+    if (!path.isEmpty()) SaveLogPlain(path);
+}
+
+void DisplayMenus::SalvarcomFormatao1Click() {
+    const QString path = w.dialogs().SaveFile(&w, QString::fromUtf8("Salvar com Formatação"),
+                                              kRtfFilter, QString(), "rtf");
+    if (!path.isEmpty()) SaveLogRtf(path);
+}
+
+void DisplayMenus::SaveLogPlain(const QString& path) const {
+    WritePlain(path, LinesOf(*w.memoLog->document()));
+}
+
+std::vector<RtfLine> DisplayMenus::LogRuns() const {
+    std::vector<RtfLine> lines;
+    const QTextDocument* doc = w.memoLog->document();
+    if (doc->isEmpty()) return lines;
+    const FontRecord& font = w.memoLogFont;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        RtfLine line;
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.isValid() || fragment.text().isEmpty()) continue;
+            const QTextCharFormat f = fragment.charFormat();
+            // What a line does not set itself comes from the window's font.
+            RtfRun run;
+            run.text = fragment.text().toStdString();
+            run.color = f.foreground().style() != Qt::NoBrush ? RgbOf(f.foreground().color())
+                                                              : ColorToRgb(font.color);
+            run.bold = f.hasProperty(QTextFormat::FontWeight) ? f.fontWeight() >= QFont::Bold
+                                                              : (font.style & kFontBold) != 0;
+            run.italic = f.hasProperty(QTextFormat::FontItalic) ? f.fontItalic()
+                                                                : (font.style & kFontItalic) != 0;
+            run.underline = f.hasProperty(QTextFormat::FontUnderline)
+                                ? f.fontUnderline()
+                                : (font.style & kFontUnderline) != 0;
+            run.strike = f.hasProperty(QTextFormat::FontStrikeOut)
+                             ? f.fontStrikeOut()
+                             : (font.style & kFontStrikeOut) != 0;
+            line.push_back(std::move(run));
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+void DisplayMenus::SaveLogRtf(const QString& path) const {
+    ReplaceFileContent(path.toStdString(), WriteRtf(LogRuns(), DocumentFont(w.memoLogFont)));
+}
+
+void DisplayMenus::Fonte2Click() {
+    // The log's text colour is the colour of normal messages.
+    if (!ChooseFontRecord(w.dialogs(), &w, w.memoLogFont, w.ColorMessage)) return;
+    w.ColorMessage = w.memoLogFont.color;
+    w.ApplyLogAppearance();
+}
+
+void DisplayMenus::Padro21Click() {
+    w.memoLogColor = 0x00FFFFFF;
+    w.memoLogFont.charSet = kDefaultCharSet;
+    w.memoLogFont.color = w.ColorMessage;
+    w.memoLogFont.name = "Tahoma";
+    w.memoLogFont.size = 9;
+    w.memoLogFont.style = kFontBold;
+    w.ApplyLogAppearance();
+}
+
+void DisplayMenus::cor2Click() {
+    if (ChooseColorValue(w.dialogs(), &w, w.memoLogColor)) w.ApplyLogAppearance();
+}
+
+}  // namespace corvel
