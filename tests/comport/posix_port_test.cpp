@@ -247,7 +247,7 @@ TEST(PosixPort, ClosingTheFarEndIsDeviceLoss) {
     ASSERT_TRUE(io->ApplySettings(Record(115200)));
     pty.CloseMaster();
     EXPECT_TRUE(io->WaitReadable(1000));  // a hang-up wakes the waiter
-    std::uint8_t buf[16];
+    std::uint8_t buf[16] = {};
     EXPECT_EQ(io->Read(buf, sizeof buf), -1);
     EXPECT_EQ(io->LastErrorKind(), PortErrorKind::DeviceLost);
     EXPECT_EQ(io->Write(buf, 1), -1);
