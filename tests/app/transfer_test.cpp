@@ -322,8 +322,10 @@ TEST_F(TransferTest, RawReceiveKeepsEveryByteReadBeforeTheFinishClick) {
     dev->ScheduleRemoteWrite(10, data);
     dialogs.files = {path};
     std::vector<Seen> during;
+    int barMaximum = 0;
     host.onProcessMessages = [&] {
         during.push_back(Look());
+        barMaximum = w->barProgress->maximum();
         if (Ft().rawRxCount > 0 && w->btnRxFileTag == 1) ClickRx();
     };
     ClickRx();
@@ -340,6 +342,9 @@ TEST_F(TransferTest, RawReceiveKeepsEveryByteReadBeforeTheFinishClick) {
     EXPECT_FALSE(during[0].handler);
     EXPECT_FALSE(during[0].config);
     EXPECT_EQ(during[0].rx, "Finish Receipt");
+    // A raw receive has no total: the bar counts hundreds of bytes and wraps every 25,600.
+    EXPECT_EQ(barMaximum, 255);
+    EXPECT_EQ(w->barProgress->value(), 30);
     EXPECT_EQ(w->memoUartBox()->Line(0), "");  // nothing leaked to the display
     ExpectIdleConnected();
 

@@ -267,7 +267,7 @@ void tFileTransfer::StopTx() {
     if (w_.btnTxFileTag != 1) return;
     w_.btnTxFileTag = 0;
     w_.btnTxFile->setText("Send file");
-    w_.kmodem->canceled = true;
+    if (w_.kmodem) w_.kmodem->canceled = true;
     w_.fileTransferActive = false;
     ApplyIdleLayout();
     w_.VrClock->Stop();
@@ -277,7 +277,7 @@ void tFileTransfer::StopRx() {
     if (w_.btnRxFileTag != 1) return;
     w_.btnRxFileTag = 0;
     w_.btnRxFile->setText("Receive File");
-    w_.kmodem->canceled = true;
+    if (w_.kmodem) w_.kmodem->canceled = true;
     w_.fileTransferActive = false;
     ApplyIdleLayout();
     w_.VrClock->Stop();
