@@ -168,7 +168,7 @@ class TransferTest : public WindowTest {
 
     // Runs once at the n-th message pump of a transfer (1 = the first).
     void AtPump(int n, std::function<void()> action) {
-        host.onProcessMessages = [this, n, count = 0, action = std::move(action)]() mutable {
+        host.onProcessMessages = [n, count = 0, action = std::move(action)]() mutable {
             if (++count == n) action();
         };
     }
