@@ -163,11 +163,9 @@ class PtyTransferTest : public WindowTest {
         ASSERT_EQ(w->btnConnectTag, 1);
         ::close(slave_);
         slave_ = -1;
-        ft_ = std::make_unique<tFileTransfer>(*w);
     }
     void TearDown() override {
         qhost_.hook = nullptr;
-        ft_.reset();
         w.reset();
         if (slave_ >= 0) ::close(slave_);
         if (master_ >= 0) ::close(master_);
@@ -175,7 +173,6 @@ class PtyTransferTest : public WindowTest {
     }
 
     HookedQtHost qhost_;
-    std::unique_ptr<tFileTransfer> ft_;
     int master_ = -1;
     int slave_ = -1;
 };
@@ -197,20 +194,20 @@ TEST_F(PtyTransferTest, RawReceiveKeepsUpWithAStreamAndLosesNothing) {
                 written = true;
             });
         }
-        if (ft_->rawRxCount != lastCount) {
-            lastCount = ft_->rawRxCount;
+        if (w->fileTransfer->rawRxCount != lastCount) {
+            lastCount = w->fileTransfer->rawRxCount;
             lastByte = now;
         }
         if (w->btnRxFileTag != 1) return;
-        if (ft_->rawRxCount >= data.size()) {
+        if (w->fileTransfer->rawRxCount >= data.size()) {
             t1 = now;
-            ft_->btnRxFileClick();
+            w->fileTransfer->btnRxFileClick();
         } else if (written && now - lastByte > std::chrono::seconds(3)) {
             t1 = lastByte;  // bytes were lost: end rather than wait for ever
-            ft_->btnRxFileClick();
+            w->fileTransfer->btnRxFileClick();
         }
     };
-    ft_->btnRxFileClick();
+    w->fileTransfer->btnRxFileClick();
     writer.join();
 
     const std::string got = ReadFile(dst);
@@ -244,7 +241,7 @@ TEST_F(PtyTransferTest, KmodemBothWaysArriveWhole) {
             peer.WaitReady();
             dialogs.files = {src};
             const Clock::time_point t0 = Clock::now();
-            ft_->btnTxFileClick();
+            w->fileTransfer->btnTxFileClick();
             const double s = Seconds(Clock::now() - t0);
             peer.Join();
             EXPECT_EQ(peer.result, KM_OK);
@@ -265,7 +262,7 @@ TEST_F(PtyTransferTest, KmodemBothWaysArriveWhole) {
                 if (!std::exchange(started, true)) go.set_value();
             };
             dialogs.files = {back};
-            ft_->btnRxFileClick();
+            w->fileTransfer->btnRxFileClick();
             qhost_.hook = nullptr;
             peer.Join();
             EXPECT_EQ(peer.result, KM_OK);

@@ -45,6 +45,7 @@
 #include "host/codepage.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/elapsed_clock.h"
+#include "terminal/window/file_transfer.h"
 #include "terminal/window/qt_host.h"
 #include "terminal/window/qt_line_box.h"
 
@@ -146,8 +147,7 @@ TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
     BuildControls();
     BuildMenus();
 
-    std::unique_ptr<ComPortIo> io =
-        options_.makePortIo ? options_.makePortIo() : MakeAnyPortIo();
+    std::unique_ptr<ComPortIo> io = options_.makePortIo ? options_.makePortIo() : MakeAnyPortIo();
     uartDriver = std::make_unique<TCommPortDriver>(*host_, std::move(io));
     uartDriver->SetComPort("COM1");
     uartDriver->SetComPortPollingDelay(1);
@@ -155,6 +155,7 @@ TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
     uartDriver->EnableDTROnOpen = false;
 
     ConnectSignals();
+    fileTransfer = std::make_unique<tFileTransfer>(*this);
     FormCreate();
 }
 
@@ -1126,28 +1127,14 @@ bool TfrmTerminal::eventFilter(QObject* watched, QEvent* event) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// File transfers: the stop step
+// File transfers
 
 void TfrmTerminal::btnTxFileClick() {
-    if (btnTxFileTag == 1) {
-        btnTxFileTag = 0;
-        btnTxFile->setText("Send file");
-        if (kmodem) kmodem->canceled = true;
-        fileTransferActive = false;
-        EnableControls(true, true);
-        VrClock->Stop();
-    }
+    fileTransfer->btnTxFileClick();
 }
 
 void TfrmTerminal::btnRxFileClick() {
-    if (btnRxFileTag == 1) {
-        btnRxFileTag = 0;
-        btnRxFile->setText("Receive File");
-        if (kmodem) kmodem->canceled = true;
-        fileTransferActive = false;
-        EnableControls(true, true);
-        VrClock->Stop();
-    }
+    fileTransfer->btnRxFileClick();
 }
 
 // ---------------------------------------------------------------------------------------------

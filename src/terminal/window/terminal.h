@@ -48,6 +48,7 @@ namespace corvel {
 class Dialogs;
 class ElapsedClock;
 class QtLineBox;
+class tFileTransfer;
 
 struct TerminalOptions {
     // Full path of the settings file; empty chooses "tool_terminal.ini" beside the executable
@@ -124,9 +125,10 @@ class TfrmTerminal : public QMainWindow {
     bool memoUartKeyDown(int key, Qt::KeyboardModifiers modifiers, bool producesCharacter);
     void memoUartKeyPress(char16_t ch);
 
-    // --- File transfers (their stop step; starting them lives with the transfers) ---
+    // --- File transfers (run by fileTransfer) ---
     void btnTxFileClick();
     void btnRxFileClick();
+    std::unique_ptr<tFileTransfer> fileTransfer;
 
     // --- Command lists ---
     void LoadListFiles();
