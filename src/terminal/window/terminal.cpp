@@ -1079,8 +1079,17 @@ void TfrmTerminal::btnSendClick() {
     if (text.isEmpty()) return;
     std::string bytes = Utf8ToAnsi(ToStd(text));
     if (cbxSend->isChecked()) bytes += SendTerminator;
-    uartDriver->SendData(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                         static_cast<std::int32_t>(bytes.size()));
+    const auto size = static_cast<std::int32_t>(bytes.size());
+    const std::int32_t sent =
+        uartDriver->SendData(reinterpret_cast<const std::uint8_t*>(bytes.data()), size);
+    ReportShortSend(sent, size);
+}
+
+// A line held off longer than the driver's output time-out drops the rest of the text.
+void TfrmTerminal::ReportShortSend(std::int32_t sent, std::int32_t size) {
+    if (sent < size)
+        printf_Log(ColorWarning, "Send timed out: %d of %d bytes sent", static_cast<int>(sent),
+                   static_cast<int>(size));
 }
 
 bool TfrmTerminal::memoUartKeyDown(int, Qt::KeyboardModifiers, bool) {
@@ -1099,7 +1108,7 @@ void TfrmTerminal::memoUartKeyPress(char16_t ch) {
     if (cbxRet->isChecked() && ch == 13) ch = 10;
     if (uartDriver->Connected()) {
         const std::uint8_t byte = static_cast<std::uint8_t>(ch & 0xFF);
-        uartDriver->SendData(&byte, 1);
+        ReportShortSend(uartDriver->SendData(&byte, 1), 1);
     } else {
         print_Log(ColorWarning, "UART disconnected");
     }

@@ -124,6 +124,7 @@ class TfrmTerminal : public QMainWindow {
     // True when the key was consumed (it then has no effect in the receive window).
     bool memoUartKeyDown(int key, Qt::KeyboardModifiers modifiers, bool producesCharacter);
     void memoUartKeyPress(char16_t ch);
+    void ReportShortSend(std::int32_t sent, std::int32_t size);
 
     // --- File transfers (run by fileTransfer) ---
     void btnTxFileClick();
