@@ -13,8 +13,15 @@ namespace corvel {
 namespace {
 
 // A callback mode tick reads again while reads fill the whole buffer; this bounds one tick so a
-// line faster than the UI can render still lets the window breathe between ticks.
-constexpr int kMaxChunksPerTick = 64;
+// line faster than the UI can render still lets the window breathe between ticks. The busy
+// polling below comes back within a millisecond, so a small bound costs no throughput.
+constexpr int kMaxChunksPerTick = 8;
+
+// While a tick finds at least a full buffer waiting, the line is busy and the next look comes
+// after this many milliseconds instead of a whole polling period. The OS queue behind a port is
+// only a few kilobytes (about 20 KB on a pseudo-terminal), so one look per period would cap the
+// rate at one queue per period and overflow a real line; an idle or slow line keeps the period.
+constexpr std::uint32_t kBusyPollingMs = 1;
 
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* fmt, ...) {
@@ -224,6 +231,7 @@ void TCommPortDriver::StartPolling() {
     StopPolling();
     // A zero period would make some timer systems fire whenever idle, spinning a core.
     const std::uint32_t period = std::max<std::uint32_t>(1, FComPortPollingDelay);
+    timerPeriod_ = period;
     timer_ = host_.StartTimer(period, [this] { PollTimerTick(); });
 }
 
@@ -255,22 +263,37 @@ void TCommPortDriver::ReportFailure() {
 void TCommPortDriver::PollTimerTick() {
     if (inTick_ || inDataPath_) return;
     if (!Connected() || !FOnReceiveData || portLost_) return;
-    FlagGuard guard(inTick_);
-    const std::uint64_t epoch = epoch_;
-    for (int chunk = 0; chunk < kMaxChunksPerTick; ++chunk) {
-        const auto size = static_cast<std::int32_t>(FTempInBuffer.size());
-        if (size == 0) return;
-        const std::int32_t n = io_->Read(FTempInBuffer.data(), size);
-        if (n < 0) {
-            ReportFailure();
-            return;
+    const auto size = static_cast<std::int32_t>(FTempInBuffer.size());
+    if (size == 0) return;
+    std::int64_t total = 0;
+    {
+        FlagGuard guard(inTick_);
+        const std::uint64_t epoch = epoch_;
+        for (int chunk = 0; chunk < kMaxChunksPerTick; ++chunk) {
+            const std::int32_t n = io_->Read(FTempInBuffer.data(), size);
+            if (n < 0) {
+                ReportFailure();
+                return;
+            }
+            if (n == 0) break;
+            total += n;
+            if (UseDebug) AddLog(Format("Poll RX. Recebido %d bytes", n));
+            const auto callback = FOnReceiveData;  // keeps it alive if it replaces itself
+            (*callback)(this, FTempInBuffer.data(), n);
+            if (epoch != epoch_ || !Connected() || !FOnReceiveData) return;
+            if (n < size) break;
         }
-        if (n == 0) return;
-        if (UseDebug) AddLog(Format("Poll RX. Recebido %d bytes", n));
-        const auto callback = FOnReceiveData;  // keeps it alive if it replaces itself
-        (*callback)(this, FTempInBuffer.data(), n);
-        if (n < size || epoch != epoch_ || !Connected() || !FOnReceiveData) return;
     }
+    PacePolling(total >= size);
+}
+
+void TCommPortDriver::PacePolling(bool busy) {
+    const std::uint32_t normal = std::max<std::uint32_t>(1, FComPortPollingDelay);
+    const std::uint32_t want = busy ? std::min(normal, kBusyPollingMs) : normal;
+    if (timer_ == 0 || want == timerPeriod_) return;
+    host_.StopTimer(timer_);
+    timerPeriod_ = want;
+    timer_ = host_.StartTimer(want, [this] { PollTimerTick(); });
 }
 
 bool TCommPortDriver::getChar(std::uint8_t& c) {

@@ -113,6 +113,8 @@ class TCommPortDriver {
     void StartPolling();
     void StopPolling();
     void PollTimerTick();
+    // Shortens the polling period while the line keeps the buffer full, restores it after.
+    void PacePolling(bool busy);
     void ReportFailure();
     void AddLog(std::string line);
     void SaveLog();
@@ -143,6 +145,7 @@ class TCommPortDriver {
     std::uint32_t tempInBufQtRead = 0;
 
     Host::TimerId timer_ = 0;
+    std::uint32_t timerPeriod_ = 0;
     bool inTick_ = false;      // a callback that pumps messages must not get a nested tick
     bool inDataPath_ = false;  // ticks wait while getChar or SendData run
     bool portLost_ = false;
