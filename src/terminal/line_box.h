@@ -24,6 +24,11 @@ public:
     // Several lines in one edit: one repaint and one layout pass for a whole chunk.
     virtual void AppendLines(const std::vector<std::string>& lines) = 0;
     virtual void RemoveLine(int index) = 0;
+    // Removes the first count lines, as that many RemoveLine(0) would. A box that can drop them
+    // in one edit should: a window at its line limit does this for every chunk received.
+    virtual void RemoveFirstLines(int count) {
+        for (int i = 0; i < count; ++i) RemoveLine(0);
+    }
     virtual void Clear() = 0;
 
     // Index of the line holding the caret; 0 for an empty box.

@@ -407,18 +407,14 @@ void tRxRenderer::SetMaxLines(std::size_t receiveLines, std::size_t sideLines) {
 
 void tRxRenderer::TrimReceive() {
     if (maxReceiveLines_ == 0) return;
-    for (int excess = memoUart_.LineCount() - static_cast<int>(maxReceiveLines_); excess > 0;
-         --excess) {
-        memoUart_.RemoveLine(0);
-    }
+    const int excess = memoUart_.LineCount() - static_cast<int>(maxReceiveLines_);
+    if (excess > 0) memoUart_.RemoveFirstLines(excess);
 }
 
 void tRxRenderer::TrimSide() {
     if (maxSideLines_ == 0) return;
-    for (int excess = memoUartAux_.LineCount() - static_cast<int>(maxSideLines_); excess > 0;
-         --excess) {
-        memoUartAux_.RemoveLine(0);
-    }
+    const int excess = memoUartAux_.LineCount() - static_cast<int>(maxSideLines_);
+    if (excess > 0) memoUartAux_.RemoveFirstLines(excess);
 }
 
 void tRxRenderer::RebuildColumnTable() {

@@ -82,10 +82,20 @@ void QtLineBox::AppendLine(std::string_view text) {
 void QtLineBox::AppendLines(const std::vector<std::string>& lines) {
     if (lines.empty()) return;
     Editing guard(editing_);
-    bool haveLines = LineCount() > 0;
-    cursor_.beginEditBlock();
-    for (const std::string& line : lines) AppendOne(line, haveLines);
-    cursor_.endEditBlock();
+    // One text with paragraph separators goes in as one insertion: moving a cursor to the end
+    // after each line would lay out (shape) every line received, visible or not.
+    std::size_t size = lines.size();
+    for (const std::string& line : lines) size += line.size();
+    QString text;
+    text.reserve(static_cast<qsizetype>(size));
+    bool separate = LineCount() > 0;
+    for (const std::string& line : lines) {
+        if (separate) text += QChar(QChar::ParagraphSeparator);
+        text += ToText(line);
+        separate = true;
+    }
+    cursor_.movePosition(QTextCursor::End);
+    cursor_.insertText(text);
     emptyDocIsALine_ = true;
     PlaceCaret();
 }
@@ -112,6 +122,24 @@ void QtLineBox::RemoveLine(int index) {
         cursor_.setPosition(prev.position() + prev.length() - 1);
         cursor_.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
     }
+    cursor_.removeSelectedText();
+    emptyDocIsALine_ = true;
+}
+
+void QtLineBox::RemoveFirstLines(int count) {
+    const int total = LineCount();
+    if (count <= 0 || total == 0) return;
+    Editing guard(editing_);
+    if (count >= total) {
+        cursor_.select(QTextCursor::Document);
+        cursor_.removeSelectedText();
+        emptyDocIsALine_ = false;
+        return;
+    }
+    // The lines and the break after the last of them, in one edit.
+    cursor_.setPosition(0);
+    cursor_.setPosition(edit_->document()->findBlockByNumber(count).position(),
+                        QTextCursor::KeepAnchor);
     cursor_.removeSelectedText();
     emptyDocIsALine_ = true;
 }

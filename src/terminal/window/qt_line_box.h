@@ -26,6 +26,7 @@ class QtLineBox : public QObject, public LineBox {
     void AppendLine(std::string_view text) override;
     void AppendLines(const std::vector<std::string>& lines) override;
     void RemoveLine(int index) override;
+    void RemoveFirstLines(int count) override;
     void Clear() override;
     int CaretLine() const override;
     void Repaint() override;
