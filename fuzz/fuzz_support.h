@@ -12,6 +12,7 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace corvel::fuzz {
@@ -28,12 +29,21 @@ using Bytes = std::vector<std::uint8_t>;
     } while (0)
 
 // A folder of this process's own under the system's temporary folder, made once and reused for
-// every input (file names stay the same, so no input leaves files behind).
+// every input (file names stay the same, so no input leaves files behind), removed at exit.
 inline const std::filesystem::path& ScratchDir() {
     static const std::filesystem::path dir = [] {
         std::filesystem::path p =
             std::filesystem::temp_directory_path() / ("corvel-fuzz-" + std::to_string(::getpid()));
         std::filesystem::create_directories(p);
+        // Gone at a normal exit; a crash keeps it next to the finding. The name is kept in a
+        // plain buffer: the path object itself is destroyed before handlers registered earlier
+        // than its construction finished.
+        static char name[4096];
+        std::snprintf(name, sizeof name, "%s", p.c_str());
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(name, ec);
+        });
         return p;
     }();
     return dir;
