@@ -167,9 +167,35 @@ int Transfer(const Options& o) {
     k.cmd_useEcho = o.echo;
     k.useDebug = o.debug;
     (sending ? k.cmdTX : k.cmdRX) = o.startCommand;
-    k.kmodem_Out = [&](const std::uint8_t* c, std::int32_t n) { return driver.SendData(c, n); };
-    k.kmodem_In = [&](std::uint8_t& c) { return driver.getChar(c); };
-    k.kmodem_Flush = [&](bool in, bool out) { driver.FlushBuffers(in, out); };
+    // A length frame is held back and goes out in one write with the frame after it (the data
+    // frame): the same bytes in the same order, but the far end wakes once per packet, not twice.
+    std::vector<std::uint8_t> held;
+    const auto sendHeld = [&] {
+        if (held.empty()) return;
+        driver.SendData(held.data(), static_cast<std::int32_t>(held.size()));
+        held.clear();
+    };
+    k.kmodem_Out = [&](const std::uint8_t* c, std::int32_t n) -> std::int32_t {
+        if (held.empty() && n == 3 && c[0] == corvel::CMD_SIZE_DATA) {
+            held.assign(c, c + n);
+            return n;
+        }
+        if (held.empty()) return driver.SendData(c, n);
+        const auto before = static_cast<std::int32_t>(held.size());
+        held.insert(held.end(), c, c + n);
+        const std::int32_t sent =
+            driver.SendData(held.data(), static_cast<std::int32_t>(held.size()));
+        held.clear();
+        return std::max<std::int32_t>(0, sent - before);
+    };
+    k.kmodem_In = [&](std::uint8_t& c) {
+        sendHeld();
+        return driver.getChar(c);
+    };
+    k.kmodem_Flush = [&](bool in, bool out) {
+        sendHeld();
+        driver.FlushBuffers(in, out);
+    };
 
     const auto watch = host.StartTimer(50, [&] {
         if (corvel::tool::CancelRequested()) k.canceled = true;
@@ -179,6 +205,7 @@ int Transfer(const Options& o) {
     std::int32_t code = 0;
     try {
         code = sending ? k.TransmitFile(o.file) : k.ReceiveFile(o.file);
+        sendHeld();
     } catch (const std::exception& e) {
         host.StopTimer(watch);
         host.StopTimer(draw);
