@@ -40,6 +40,13 @@ class ListsTest : public WindowTest {
         lists = new CommandLists(*w);  // owned by the window
     }
     CommandLists& L() { return *lists; }
+    // The window's part goes before the window.
+    void Close() {
+        delete lists;
+        lists = nullptr;
+        WindowTest::Close();
+    }
+    void TearDown() override { Close(); }
 
     static std::vector<QString> Items(const QListWidget* box) {
         std::vector<QString> out;
@@ -103,6 +110,7 @@ TEST_F(ListsTest, ChoosingAListWritesTheEditedOneAndReadsTheChosenOne) {
     EXPECT_EQ(w->ListIndex, 1);
     EXPECT_EQ(ReadList("one.cmds"), "New\r\nx\r\ny\r\n");
     EXPECT_EQ(Cmds(), (std::vector<QString>{"A", "b", "c"}));
+    EXPECT_EQ(ReadList("two.cmds"), "b\nA\rc");  // the click was acted on once: not written yet
 
     // The keyboard chooses as well.
     w->strFiles->setFocus();
@@ -134,6 +142,17 @@ TEST_F(ListsTest, WithoutListsAddedCommandsAreSortedButNeverWritten) {
     Close();
     EXPECT_TRUE(QDir(tmp.path()).entryList({"*.cmds"}, QDir::Files).isEmpty());
     EXPECT_EQ(Ini().ReadInteger("LIST_FILES", "ITEM_INDEX", 0), -1);
+
+    // A new list is then chosen and shown; the loose commands had no file to go to.
+    OpenLists();
+    AddCommand("loose");
+    dialogs.files.push_back(tmp.filePath("first"));
+    Trigger(w->popFiles, "NovaLista1");
+    EXPECT_EQ(Files(), std::vector<QString>{"first.cmds"});
+    EXPECT_EQ(w->ListIndex, 0);
+    EXPECT_EQ(w->strFiles->currentRow(), 0);
+    EXPECT_TRUE(Cmds().empty());
+    EXPECT_EQ(ReadList("first.cmds"), "");
 }
 
 TEST_F(ListsTest, NewListTakesTheCmdsExtensionAndIsShownReadyForCommands) {

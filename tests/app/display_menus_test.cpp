@@ -28,6 +28,13 @@ class MenusTest : public WindowTest {
         menus = new DisplayMenus(*w);  // owned by the window
         w->memoLog->clear();
     }
+    // The window's part goes before the window.
+    void Close() {
+        delete menus;
+        menus = nullptr;
+        WindowTest::Close();
+    }
+    void TearDown() override { Close(); }
     void Receive(std::string_view bytes) {
         w->printf_ReceiveData(nullptr, reinterpret_cast<const std::uint8_t*>(bytes.data()),
                               static_cast<std::int32_t>(bytes.size()));

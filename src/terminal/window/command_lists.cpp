@@ -53,7 +53,12 @@ QString FolderOf(const QFileInfo& file) {
 
 }  // namespace
 
-CommandLists::CommandLists(TfrmTerminal& window) : QObject(&window), w(window) {
+CommandLists::CommandLists(TfrmTerminal& window)
+    : QObject(&window),
+      w(window),
+      files_(window.strFiles),
+      filesView_(window.strFiles->viewport()),
+      cmds_(window.strCmds) {
     setObjectName("commandLists");
     BuildMenus();
     ConnectSignals();
@@ -123,15 +128,15 @@ void CommandLists::ConnectSignals() {
     connect(w.strCmds, &QListWidget::itemDoubleClicked, this,
             reported(&CommandLists::strCmdsDblClick));
     connect(w.btnMemAdd, &QPushButton::clicked, this, reported(&CommandLists::btnMemAddClick));
-    w.strFiles->installEventFilter(this);
-    w.strFiles->viewport()->installEventFilter(this);
-    w.strCmds->installEventFilter(this);
+    files_->installEventFilter(this);
+    filesView_->installEventFilter(this);
+    cmds_->installEventFilter(this);
 }
 
 bool CommandLists::eventFilter(QObject* watched, QEvent* event) {
-    const bool files = watched == w.strFiles;
-    const bool cmds = watched == w.strCmds;
-    if (watched == w.strFiles->viewport() && event->type() == QEvent::MouseButtonPress) {
+    const bool files = watched == files_;
+    const bool cmds = watched == cmds_;
+    if (watched == filesView_ && event->type() == QEvent::MouseButtonPress) {
         changedByPress_ = false;
     } else if ((files || cmds) && event->type() == QEvent::KeyPress) {
         auto* ke = static_cast<QKeyEvent*>(event);
@@ -308,12 +313,9 @@ void CommandLists::strCmdsDblClick() {
     if (w.cbxSend->isChecked()) bytes += w.SendTerminator;
     if (!bytes.empty()) {
         const auto size = static_cast<std::int32_t>(bytes.size());
-        const std::int32_t sent =
-            w.uartDriver->SendData(reinterpret_cast<const std::uint8_t*>(bytes.data()), size);
-        if (sent < size) {
-            w.printf_Log(w.ColorWarning, "Send timed out: %d of %d bytes sent",
-                         static_cast<int>(sent), static_cast<int>(size));
-        }
+        w.ReportShortSend(
+            w.uartDriver->SendData(reinterpret_cast<const std::uint8_t*>(bytes.data()), size),
+            size);
     }
     w.memoUart->setFocus();
 }

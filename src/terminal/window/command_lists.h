@@ -15,7 +15,9 @@
 #include <QString>
 
 class QAction;
+class QListWidget;
 class QMenu;
+class QWidget;
 
 namespace corvel {
 
@@ -24,7 +26,8 @@ class TfrmTerminal;
 class CommandLists : public QObject {
     Q_OBJECT
   public:
-    // Fills popFiles and popCmds and connects the list boxes, the Add button and the menus.
+    // Fills popFiles and popCmds and connects the list boxes, the Add button and the menus. The
+    // window must delete this object before its own destruction takes its widgets apart.
     explicit CommandLists(TfrmTerminal& window);
 
     void strFilesClick();
@@ -63,6 +66,10 @@ class CommandLists : public QObject {
     bool IsHeld(int key) const;
 
     TfrmTerminal& w;
+    // The watched widgets, compared without going through the window.
+    QListWidget* files_;
+    QWidget* filesView_;
+    QListWidget* cmds_;
     // Keys that went down in a list box and have not come up yet (the list box's own view of
     // "held", as the key-down handlers ask for it).
     QSet<int> heldKeys_;

@@ -68,11 +68,15 @@ RtfDocumentFont DocumentFont(const FontRecord& font) {
 
 }  // namespace
 
-DisplayMenus::DisplayMenus(TfrmTerminal& window) : QObject(&window), w(window) {
+DisplayMenus::DisplayMenus(TfrmTerminal& window)
+    : QObject(&window),
+      w(window),
+      rxView_(window.memoUart->viewport()),
+      logView_(window.memoLog->viewport()) {
     setObjectName("displayMenus");
     BuildMenus();
-    w.memoUart->viewport()->installEventFilter(this);
-    w.memoLog->viewport()->installEventFilter(this);
+    rxView_->installEventFilter(this);
+    logView_->installEventFilter(this);
 }
 
 void DisplayMenus::BuildMenus() {
@@ -127,11 +131,11 @@ void DisplayMenus::BuildMenus() {
 
 bool DisplayMenus::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonDblClick) {
-        if (watched == w.memoUart->viewport()) {
+        if (watched == rxView_) {
             Limpar2Click();
             return true;
         }
-        if (watched == w.memoLog->viewport()) {
+        if (watched == logView_) {
             Limpar3Click();
             return true;
         }

@@ -17,6 +17,7 @@
 
 class QAction;
 class QMenu;
+class QWidget;
 class QPlainTextEdit;
 
 namespace corvel {
@@ -26,7 +27,8 @@ class TfrmTerminal;
 class DisplayMenus : public QObject {
     Q_OBJECT
   public:
-    // Fills popMenu1, popMenu2 and popMenu3 and connects them and the double-clicks.
+    // Fills popMenu1, popMenu2 and popMenu3 and connects them and the double-clicks. The window
+    // must delete this object before its own destruction takes its widgets apart.
     explicit DisplayMenus(TfrmTerminal& window);
 
     // popMenu1: receive window.
@@ -77,6 +79,9 @@ class DisplayMenus : public QObject {
     QString AskSavePath(const QString& title);
 
     TfrmTerminal& w;
+    // The watched viewports, compared without going through the window.
+    QWidget* rxView_;
+    QWidget* logView_;
 };
 
 }  // namespace corvel
