@@ -37,16 +37,8 @@ class ListsTest : public WindowTest {
             WriteIni(QString("[LIST_FILES]\r\nITEM_INDEX=%1\r\n").arg(itemIndex));
         Open();
         w->show();
-        lists = new CommandLists(*w);  // owned by the window
     }
-    CommandLists& L() { return *lists; }
-    // The window's part goes before the window.
-    void Close() {
-        delete lists;
-        lists = nullptr;
-        WindowTest::Close();
-    }
-    void TearDown() override { Close(); }
+    CommandLists& L() { return *w->commandLists; }
 
     static std::vector<QString> Items(const QListWidget* box) {
         std::vector<QString> out;
@@ -79,8 +71,6 @@ class ListsTest : public WindowTest {
         for (const QAction* a : menu->actions()) out.push_back(a->isSeparator() ? "-" : a->text());
         return out;
     }
-
-    CommandLists* lists = nullptr;
 };
 
 TEST_F(ListsTest, MenusCarryTheirCaptionsInOrder) {

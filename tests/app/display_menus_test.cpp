@@ -25,16 +25,8 @@ class MenusTest : public WindowTest {
         WindowTest::SetUp();
         Open();
         w->show();
-        menus = new DisplayMenus(*w);  // owned by the window
         w->memoLog->clear();
     }
-    // The window's part goes before the window.
-    void Close() {
-        delete menus;
-        menus = nullptr;
-        WindowTest::Close();
-    }
-    void TearDown() override { Close(); }
     void Receive(std::string_view bytes) {
         w->printf_ReceiveData(nullptr, reinterpret_cast<const std::uint8_t*>(bytes.data()),
                               static_cast<std::int32_t>(bytes.size()));
@@ -67,8 +59,7 @@ class MenusTest : public WindowTest {
     }
     QColor Base(QWidget* widget) const { return widget->palette().color(QPalette::Base); }
     QColor Text(QWidget* widget) const { return widget->palette().color(QPalette::Text); }
-
-    DisplayMenus* menus = nullptr;
+    DisplayMenus& menus() { return *w->displayMenus; }
 };
 
 TEST_F(MenusTest, MenusCarryTheirCaptionsInOrder) {
@@ -157,7 +148,7 @@ TEST_F(MenusTest, RtfOfTheLogKeepsTheColourOfEveryLine) {
         << rtf.toStdString();
 
     // The runs are the lines as shown.
-    const std::vector<RtfLine> runs = menus->LogRuns();
+    const std::vector<RtfLine> runs = menus().LogRuns();
     const std::vector<ShownLine> shown = Log();
     ASSERT_EQ(runs.size(), shown.size());
     for (std::size_t i = 0; i < runs.size(); ++i) {
@@ -192,7 +183,7 @@ TEST_F(MenusTest, AFileThatCannotBeWrittenIsReportedAndTheTextStays) {
     ASSERT_EQ(dialogs.Errors().size(), 1u);
     EXPECT_TRUE(dialogs.Errors()[0].contains("taken")) << dialogs.Errors()[0].toStdString();
     EXPECT_EQ(RxLines(), std::vector<std::string>{"keep"});
-    EXPECT_THROW(menus->SaveLogRtf(tmp.filePath("taken")), FileError);
+    EXPECT_THROW(menus().SaveLogRtf(tmp.filePath("taken")), FileError);
 }
 
 TEST_F(MenusTest, ReceiveFontAndColourAreSharedWithTheSideWindowSendBoxAndClock) {

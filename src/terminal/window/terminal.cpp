@@ -43,7 +43,9 @@
 #include "config/dialog/config.h"
 #include "help/help.h"
 #include "host/codepage.h"
+#include "terminal/window/command_lists.h"
 #include "terminal/window/dialogs.h"
+#include "terminal/window/display_menus.h"
 #include "terminal/window/elapsed_clock.h"
 #include "terminal/window/file_transfer.h"
 #include "terminal/window/qt_host.h"
@@ -157,6 +159,9 @@ TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
     ConnectSignals();
     fileTransfer = std::make_unique<tFileTransfer>(*this);
     FormCreate();
+    // After start-up, so restoring the selected list is not taken for the user's choice.
+    commandLists = std::make_unique<CommandLists>(*this);
+    displayMenus = std::make_unique<DisplayMenus>(*this);
 }
 
 TfrmTerminal::~TfrmTerminal() {
@@ -411,62 +416,17 @@ void TfrmTerminal::BuildControls() {
 }
 
 void TfrmTerminal::BuildMenus() {
-    auto add = [](QMenu* menu, const char* caption, const char* name) {
-        QAction* a = menu->addAction(QString::fromUtf8(caption));
-        a->setObjectName(name);
-        return a;
+    // Empty here: displayMenus and commandLists fill them with their entries and handlers.
+    auto menu = [this](const char* name) {
+        auto* m = new QMenu(this);
+        m->setObjectName(name);
+        return m;
     };
-    popMenu1 = new QMenu(this);
-    popMenu1->setObjectName("popMenu1");
-    add(popMenu1, "Limpar", "Limpar2");
-    add(popMenu1, "Copiar", "copiar1");
-    add(popMenu1, "Selecionar Tudo", "SelecionarTudo");
-    popMenu1->addSeparator();
-    add(popMenu1, "Salvar", "Salvar2");
-    add(popMenu1, "Savar com Formatação", "SavarcomFormatao1");
-    popMenu1->addSeparator();
-    add(popMenu1, "Fonte", "Fonte1");
-    add(popMenu1, "Cor", "Cor1");
-    add(popMenu1, "Padrão de Fonte e Cores 1", "Padrao1");
-    add(popMenu1, "Padrão de Fonte e Cores 2", "Padrao2");
-
-    popMenu3 = new QMenu(this);
-    popMenu3->setObjectName("popMenu3");
-    add(popMenu3, "Limpar", "Limpar1");
-    add(popMenu3, "Salvar", "Salvar1");
-
-    popMenu2 = new QMenu(this);
-    popMenu2->setObjectName("popMenu2");
-    add(popMenu2, "Limpar", "Limpar3");
-    add(popMenu2, "Copiar", "Copiar2");
-    add(popMenu2, "Selecionar Tudo", "SelecionarTudo1");
-    popMenu2->addSeparator();
-    add(popMenu2, "Salvar", "Salvar3");
-    add(popMenu2, "Salvar com Formatação", "SalvarcomFormatao1");
-    popMenu2->addSeparator();
-    add(popMenu2, "Fonte", "Fonte2");
-    add(popMenu2, "Padrão de Fonte", "Padro21");
-    add(popMenu2, "Cor", "cor2");
-
-    popFiles = new QMenu(this);
-    popFiles->setObjectName("popFiles");
-    add(popFiles, "Nova Lista", "NovaLista1");
-    popFiles->addSeparator();
-    add(popFiles, "Excluir o Item Selecionado", "ExlcuiLista1");
-    popFiles->addSeparator();
-    add(popFiles, "Trocar o Local de Armazenamento das Listas", "TrocarLocal1");
-    popFiles->addSeparator();
-    add(popFiles, "Fonte", "FonteFiles1");
-    add(popFiles, "Cor", "CorFiles1");
-
-    popCmds = new QMenu(this);
-    popCmds->setObjectName("popCmds");
-    add(popCmds, "Excluir o Item Selecionado", "ExcluirItemSelecionado1");
-    popCmds->addSeparator();
-    add(popCmds, "Limpa a Lista", "LimpaaLista1");
-    popCmds->addSeparator();
-    add(popCmds, "Fonte", "FonteCmds1");
-    add(popCmds, "Cor", "CorCmds1");
+    popMenu1 = menu("popMenu1");
+    popMenu3 = menu("popMenu3");
+    popMenu2 = menu("popMenu2");
+    popFiles = menu("popFiles");
+    popCmds = menu("popCmds");
 
     auto attach = [this](QWidget* w, QMenu* menu) {
         connect(w, &QWidget::customContextMenuRequested, this,

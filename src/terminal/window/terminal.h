@@ -45,7 +45,9 @@ class QTimer;
 
 namespace corvel {
 
+class CommandLists;
 class Dialogs;
+class DisplayMenus;
 class ElapsedClock;
 class QtLineBox;
 class tFileTransfer;
@@ -131,7 +133,8 @@ class TfrmTerminal : public QMainWindow {
     void btnRxFileClick();
     std::unique_ptr<tFileTransfer> fileTransfer;
 
-    // --- Command lists ---
+    // --- Command lists (operated by commandLists) ---
+    std::unique_ptr<CommandLists> commandLists;
     void LoadListFiles();
     void LoadCommands(int index);
     void SaveCommands(int index);
@@ -233,6 +236,8 @@ class TfrmTerminal : public QMainWindow {
     QPushButton* btnHelp = nullptr;
     QPushButton* btnQuit = nullptr;
     QTimer* timeCalcByteRate = nullptr;
+    // Filled and handled by displayMenus (popMenu1-3) and commandLists (popFiles, popCmds).
+    std::unique_ptr<DisplayMenus> displayMenus;
     QMenu* popMenu1 = nullptr;
     QMenu* popMenu2 = nullptr;
     QMenu* popMenu3 = nullptr;
