@@ -96,6 +96,10 @@ TEST_F(VirtualBoardWindowTest, ShellAnswersAndAFileGoesToTheBoardAndBack) {
     w->fileTransfer->btnTxFileClick();
     EXPECT_TRUE(LogStartsWith("Transmission made successfully")) << LogTexts().back().toStdString();
 
+    // The board says what it stored once the transfer is over; it is only then back at its
+    // prompt, ready for the next command.
+    ASSERT_TRUE(WaitForReceived("rx: stored")) << w->memoUart->toPlainText().toStdString();
+
     // Receive File: the window sends "tx", the board sends back its newest file.
     const QString back = tmp.filePath("back.bin");
     dialogs.files = {back};
