@@ -14,7 +14,7 @@
 namespace corvel {
 
 class LineBox {
-public:
+  public:
     virtual ~LineBox() = default;
 
     virtual int LineCount() const = 0;
