@@ -39,7 +39,7 @@ inline const std::filesystem::path& ScratchDir() {
         // plain buffer: the path object itself is destroyed before handlers registered earlier
         // than its construction finished.
         static char name[4096];
-        std::snprintf(name, sizeof name, "%s", p.c_str());
+        std::snprintf(name, sizeof name, "%s", p.string().c_str());
         std::atexit([] {
             std::error_code ec;
             std::filesystem::remove_all(name, ec);
