@@ -6,6 +6,12 @@
 
 #include "host/codepage.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace corvel {
 
 FileError::FileError(const std::string& path, const std::string& what, int osError)
@@ -31,6 +37,35 @@ void WriteTextLines(const std::string& path, const std::vector<std::string>& lin
         if (!wrote) errno = writeErr;
         ThrowFileError(path, "Cannot write file");
     }
+}
+
+std::FILE* OpenFileNoWait(const std::string& path, bool forWrite) {
+#ifdef _WIN32
+    return std::fopen(path.c_str(), forWrite ? "wb" : "rb");
+#else
+    const int flags = (forWrite ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
+    const int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    int err = 0;
+    if (::fstat(fd, &st) != 0)
+        err = errno;
+    else if (!forWrite && !S_ISREG(st.st_mode))
+        err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    std::FILE* f = nullptr;
+    if (err == 0) {
+        // Blocking from here on: a device takes its time, like a disk does.
+        const int fl = ::fcntl(fd, F_GETFL);
+        if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+        f = ::fdopen(fd, forWrite ? "wb" : "rb");
+        if (!f) err = errno;
+    }
+    if (!f) {
+        ::close(fd);
+        errno = err;
+    }
+    return f;
+#endif
 }
 
 }  // namespace corvel

@@ -2,6 +2,7 @@
 // File errors carry the path and the operating system's message, so the window's error report
 // can say exactly what failed.
 
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,5 +26,10 @@ class FileError : public std::runtime_error {
 // Writes one line per entry, each ended by CR LF, converted from UTF-8 to the 8-bit code page,
 // replacing any earlier file. Throws FileError when the file cannot be written.
 void WriteTextLines(const std::string& path, const std::vector<std::string>& linesUtf8);
+
+// Opens a file without ever waiting in the open: a FIFO picked as the file would otherwise block
+// the caller until some other program opened its far end. A file to read must be a regular file;
+// a file to write may be a device. Null with errno set on failure.
+std::FILE* OpenFileNoWait(const std::string& path, bool forWrite);
 
 }  // namespace corvel

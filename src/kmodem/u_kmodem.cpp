@@ -58,38 +58,6 @@ std::string Printf(const char* fmt, ...) {
     return s;
 }
 
-// Opens the transfer's file without ever waiting in the open: a FIFO picked as the file would
-// otherwise block the window until some other program opened its far end. A file to send must
-// be a regular file (its size is announced first); a file to receive into may be a device.
-std::FILE* OpenTransferFile(const std::string& path, bool forWrite) {
-#ifdef _WIN32
-    return std::fopen(path.c_str(), forWrite ? "wb" : "rb");
-#else
-    const int flags = (forWrite ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
-    const int fd = ::open(path.c_str(), flags, 0666);
-    if (fd < 0) return nullptr;
-    struct stat st {};
-    int err = 0;
-    if (::fstat(fd, &st) != 0)
-        err = errno;
-    else if (!forWrite && !S_ISREG(st.st_mode))
-        err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    std::FILE* f = nullptr;
-    if (err == 0) {
-        // Blocking from here on: a device takes its time, like a disk does.
-        const int fl = ::fcntl(fd, F_GETFL);
-        if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-        f = ::fdopen(fd, forWrite ? "wb" : "rb");
-        if (!f) err = errno;
-    }
-    if (!f) {
-        ::close(fd);
-        errno = err;
-    }
-    return f;
-#endif
-}
-
 [[noreturn]] void ThrowFileErrorCode(const std::string& path, const std::string& action,
                                      const std::error_code& ec) {
     throw FileError(path, action + " \"" + path + "\": " + ec.message(), ec.value());
@@ -163,13 +131,13 @@ class tKmodem::TransferScope {
     }
 
     void OpenRead() {
-        k_.f = OpenTransferFile(path_, false);
+        k_.f = OpenFileNoWait(path_, false);
         if (!k_.f) ThrowFileError(path_, "Cannot open file");
         std::setvbuf(k_.f, nullptr, _IOFBF, kFileBufferSize);
     }
 
     void OpenWrite() {
-        k_.f = OpenTransferFile(path_, true);
+        k_.f = OpenFileNoWait(path_, true);
         if (!k_.f) ThrowFileError(path_, "Cannot create file");
         // Our own buffer batches the writes; a second copy in stdio would only cost time.
         std::setvbuf(k_.f, nullptr, _IONBF, 0);

@@ -72,37 +72,6 @@ class ScopeExit {
     bool armed_ = true;
 };
 
-// Opens without waiting in the open: a FIFO picked in the dialog would otherwise block the window
-// until another program opened its far end. A file to send must be a regular file (its length
-// bounds the send); a file to receive into may be a device.
-std::FILE* OpenNoWait(const std::string& path, bool forWrite) {
-#ifdef _WIN32
-    return std::fopen(path.c_str(), forWrite ? "wb" : "rb");
-#else
-    const int flags = (forWrite ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
-    const int fd = ::open(path.c_str(), flags, 0666);
-    if (fd < 0) return nullptr;
-    struct stat st {};
-    int err = 0;
-    if (::fstat(fd, &st) != 0)
-        err = errno;
-    else if (!forWrite && !S_ISREG(st.st_mode))
-        err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    std::FILE* f = nullptr;
-    if (err == 0) {
-        const int fl = ::fcntl(fd, F_GETFL);
-        if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-        f = ::fdopen(fd, forWrite ? "wb" : "rb");
-        if (!f) err = errno;
-    }
-    if (!f) {
-        ::close(fd);
-        errno = err;
-    }
-    return f;
-#endif
-}
-
 }  // namespace
 
 // A file of a raw transfer. Writes collect in a buffer of our own, so a byte costs no call into
@@ -111,13 +80,13 @@ std::FILE* OpenNoWait(const std::string& path, bool forWrite) {
 class tFileTransfer::RawFile {
   public:
     static std::unique_ptr<RawFile> OpenRead(const std::string& path) {
-        std::FILE* f = OpenNoWait(path, false);
+        std::FILE* f = OpenFileNoWait(path, false);
         if (!f) ThrowFileError(path, "Cannot open file");
         std::setvbuf(f, nullptr, _IOFBF, kFileBufferSize);
         return std::unique_ptr<RawFile>(new RawFile(path, f));
     }
     static std::unique_ptr<RawFile> Create(const std::string& path) {
-        std::FILE* f = OpenNoWait(path, true);
+        std::FILE* f = OpenFileNoWait(path, true);
         if (!f) ThrowFileError(path, "Cannot create file");
         std::setvbuf(f, nullptr, _IONBF, 0);
         auto file = std::unique_ptr<RawFile>(new RawFile(path, f));
