@@ -33,7 +33,7 @@ class MenusTest : public WindowTest {
     }
     std::vector<std::string> RxLines() const { return LinesOf(*w->memoUartBox()); }
     std::vector<std::string> AuxLines() const { return LinesOf(*w->memoUartAuxBox()); }
-    static std::vector<std::string> LinesOf(const QtLineBox& box) {
+    static std::vector<std::string> LinesOf(const LineBox& box) {
         std::vector<std::string> out;
         for (int i = 0; i < box.LineCount(); ++i) out.push_back(box.Line(i));
         return out;
@@ -102,7 +102,7 @@ TEST_F(MenusTest, DoubleClicksClearTheirOwnWindows) {
 
     // Copy and select-all work on the window's own text.
     Trigger(w->popMenu1, "SelecionarTudo");
-    EXPECT_EQ(w->memoUart->textCursor().selectedText(), "x");
+    EXPECT_EQ(w->memoUart->selectedText(), "x");
 }
 
 TEST_F(MenusTest, PlainTextSavesAreCrLfLinesInTheCodePage) {

@@ -117,7 +117,7 @@ TEST_F(ReceiveTest, ChunksRenderInAsciiModeWithTheCaretOnTheNewestText) {
     Poll();
     dev->RemoteWrite("60%\x07");
     Poll();
-    QtLineBox* rx = w->memoUartBox();
+    RxView* rx = w->memoUartBox();
     ASSERT_EQ(rx->LineCount(), 2);
     EXPECT_EQ(rx->Line(0), "12c");
     EXPECT_EQ(rx->Line(1), "50%60%");
@@ -142,7 +142,7 @@ TEST_F(ReceiveTest, HexModeAndSideColumnsFollowTheSwitches) {
 
     dev->RemoteWrite("A\r");
     Poll();
-    QtLineBox* aux = w->memoUartAuxBox();
+    RxView* aux = w->memoUartAuxBox();
     ASSERT_EQ(aux->LineCount(), 2);
     EXPECT_EQ(aux->Line(0), "A    65 0x41 01000001");
     EXPECT_EQ(aux->Line(1), "CR   13 0x0D 00001101");
@@ -154,7 +154,7 @@ TEST_F(ReceiveTest, HexModeAndSideColumnsFollowTheSwitches) {
     Poll();
     dev->RemoteWrite("ABCDEFGHIJ");
     Poll();
-    QtLineBox* rx = w->memoUartBox();
+    RxView* rx = w->memoUartBox();
     ASSERT_EQ(rx->LineCount(), 2);
     EXPECT_EQ(rx->Line(0), "30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46  : 0123456789ABCDEF");
     EXPECT_EQ(rx->Line(1).substr(0, 12), "47 48 49 4A ");
@@ -171,7 +171,7 @@ TEST_F(ReceiveTest, HexModeAndSideColumnsFollowTheSwitches) {
 
     // "Line break": only the vertical bar while wrapping, both while not.
     QTest::mouseClick(w->cbxWordWrap, Qt::LeftButton);
-    EXPECT_EQ(w->memoUart->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_EQ(w->memoUart->lineWrapMode(), RxView::WidgetWidth);
     EXPECT_EQ(w->memoUart->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     QTest::mouseClick(w->cbxWordWrap, Qt::LeftButton);
     EXPECT_EQ(w->memoUart->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);

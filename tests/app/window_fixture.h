@@ -30,7 +30,7 @@
 #include "host/fake_host.h"
 #include "terminal/settings_file.h"
 #include "terminal/window/dialogs.h"
-#include "terminal/window/qt_line_box.h"
+#include "terminal/window/rx_view.h"
 #include "terminal/window/terminal.h"
 
 namespace corvel {

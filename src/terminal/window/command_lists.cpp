@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <algorithm>
 #include <string>
@@ -20,6 +19,7 @@
 #include "terminal/cmds_file.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/font_choice.h"
+#include "terminal/window/rx_view.h"
 #include "terminal/window/terminal.h"
 
 namespace corvel {

@@ -4,7 +4,6 @@
 #include <QEvent>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -14,7 +13,7 @@
 #include "terminal/whole_file.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/font_choice.h"
-#include "terminal/window/qt_line_box.h"
+#include "terminal/window/rx_view.h"
 #include "terminal/window/terminal.h"
 
 namespace corvel {
@@ -28,7 +27,7 @@ constexpr int kFixedSize = 10;
 constexpr int kDefaultCharSet = 1;
 
 // The lines of a receive window: bytes shown as Latin-1 characters.
-std::vector<std::string> LinesOf(const QtLineBox& box) {
+std::vector<std::string> LinesOf(const LineBox& box) {
     std::vector<std::string> lines;
     const int count = box.LineCount();
     lines.reserve(static_cast<std::size_t>(count));

@@ -18,7 +18,6 @@
 class QAction;
 class QMenu;
 class QWidget;
-class QPlainTextEdit;
 
 namespace corvel {
 

@@ -19,7 +19,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -49,7 +48,7 @@
 #include "terminal/window/elapsed_clock.h"
 #include "terminal/window/file_transfer.h"
 #include "terminal/window/qt_host.h"
-#include "terminal/window/qt_line_box.h"
+#include "terminal/window/rx_view.h"
 
 namespace corvel {
 
@@ -276,19 +275,16 @@ void TfrmTerminal::BuildControls() {
     modeRow->addStretch();
 
     // --- Receive window and side columns ---
-    memoUart = new QPlainTextEdit(central);
+    memoUart = new RxView(central);
     named(memoUart, "memoUart");
-    memoUart->setReadOnly(true);
-    memoUart->setTextInteractionFlags(Qt::TextSelectableByMouse);
     memoUart->setFocusPolicy(Qt::StrongFocus);
     memoUart->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memoUart->setContextMenuPolicy(Qt::CustomContextMenu);
     memoUart->installEventFilter(this);
     pnlUartAux = named(new QWidget(central), "pnlUartAux");
-    memoUartAux = new QPlainTextEdit(pnlUartAux);
+    memoUartAux = new RxView(pnlUartAux);
     named(memoUartAux, "memoUartAux");
-    memoUartAux->setReadOnly(true);
-    memoUartAux->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memoUartAux->setLineWrapMode(RxView::NoWrap);
     memoUartAux->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memoUartAux->setContextMenuPolicy(Qt::CustomContextMenu);
     QFont aux("Lucida Console", 9);
@@ -299,8 +295,6 @@ void TfrmTerminal::BuildControls() {
     auxLayout->setContentsMargins(0, 0, 0, 0);
     auxLayout->addWidget(memoUartAux);
     pnlUartAux->hide();
-    memoUartBox_ = new QtLineBox(memoUart);
-    memoUartAuxBox_ = new QtLineBox(memoUartAux);
     auto* rxRow = new QHBoxLayout;
     rxRow->setSpacing(0);
     rxRow->addWidget(memoUart, 1);
@@ -480,8 +474,7 @@ void TfrmTerminal::FormCreate() {
     cbxBaud->clear();
     for (std::uint32_t rate : ComPortBaudRates) cbxBaud->addItem(QString::number(rate));
     SendTerminator.clear();
-    rxRender =
-        std::make_unique<tRxRenderer>(*memoUartBox_, *memoUartAuxBox_, [this] { host_->Beep(); });
+    rxRender = std::make_unique<tRxRenderer>(*memoUart, *memoUartAux, [this] { host_->Beep(); });
 
     if (!options_.settingsPath.isEmpty()) {
         settingsPath = options_.settingsPath;
@@ -896,11 +889,11 @@ void TfrmTerminal::cbxHEXClick() {
 
 void TfrmTerminal::cbxWordWrapClick() {
     const bool wrap = cbxWordWrap->isChecked();
-    memoUart->setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+    memoUart->setLineWrapMode(wrap ? RxView::WidgetWidth : RxView::NoWrap);
     memoUart->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memoUart->setHorizontalScrollBarPolicy(wrap ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
-    memoUartBox_->Repaint();
-    memoUartBox_->ScrollToEnd();
+    memoUart->Repaint();
+    memoUart->ScrollToEnd();
 }
 
 // ---------------------------------------------------------------------------------------------

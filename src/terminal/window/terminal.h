@@ -35,7 +35,6 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QMenu;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
@@ -49,7 +48,7 @@ class CommandLists;
 class Dialogs;
 class DisplayMenus;
 class ElapsedClock;
-class QtLineBox;
+class RxView;
 class tFileTransfer;
 
 struct TerminalOptions {
@@ -217,9 +216,9 @@ class TfrmTerminal : public QMainWindow {
     QCheckBox* cbxViewRX_DEC = nullptr;
     QCheckBox* cbxViewRX_HEX = nullptr;
     QCheckBox* cbxViewRX_BIN = nullptr;
-    QPlainTextEdit* memoUart = nullptr;
+    RxView* memoUart = nullptr;
     QWidget* pnlUartAux = nullptr;
-    QPlainTextEdit* memoUartAux = nullptr;
+    RxView* memoUartAux = nullptr;
     QLineEdit* edtSend = nullptr;
     QPushButton* btnSend = nullptr;
     QPushButton* btnMemAdd = nullptr;
@@ -244,11 +243,11 @@ class TfrmTerminal : public QMainWindow {
     QMenu* popFiles = nullptr;
     QMenu* popCmds = nullptr;
 
-    QtLineBox* memoUartBox() const {
-        return memoUartBox_;
+    RxView* memoUartBox() const {
+        return memoUart;
     }
-    QtLineBox* memoUartAuxBox() const {
-        return memoUartAuxBox_;
+    RxView* memoUartAuxBox() const {
+        return memoUartAux;
     }
     Dialogs& dialogs() {
         return *dialogs_;
@@ -282,8 +281,6 @@ class TfrmTerminal : public QMainWindow {
     Dialogs* dialogs_ = nullptr;
     std::unique_ptr<Host> ownHost_;
     Host* host_ = nullptr;
-    QtLineBox* memoUartBox_ = nullptr;
-    QtLineBox* memoUartAuxBox_ = nullptr;
     bool sendIsDefault_ = false;
     bool created_ = false;
     bool shown_ = false;

@@ -1,0 +1,458 @@
+#include "terminal/window/rx_view.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextLayout>
+#include <algorithm>
+#include <limits>
+
+namespace corvel {
+
+namespace {
+
+// Room between the frame and the text, as text editors leave it.
+constexpr int kMargin = 4;
+// About one frame: a flood of chunks is shown at this rate, not at the rate chunks arrive.
+constexpr int kRefreshMs = 16;
+// Characters laid out beyond the visible ones when a line is cut to the viewport, so that
+// glyphs wider than the average one do not leave a gap at the right edge.
+constexpr int kSpareColumns = 8;
+
+QString ToText(std::string_view bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+}  // namespace
+
+RxView::RxView(QWidget* parent) : QAbstractScrollArea(parent) {
+    refreshTimer_.setSingleShot(true);
+    refreshTimer_.setInterval(kRefreshMs);
+    connect(&refreshTimer_, &QTimer::timeout, this, &RxView::Refresh);
+    viewport()->setCursor(Qt::IBeamCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    verticalScrollBar()->setSingleStep(1);
+}
+
+RxView::~RxView() = default;
+
+// ---------------------------------------------------------------------------------------------
+// The store
+
+int RxView::LineCount() const {
+    return static_cast<int>(std::min<std::size_t>(lines_.size(), std::numeric_limits<int>::max()));
+}
+
+std::string RxView::Line(int index) const {
+    if (index < 0 || index >= LineCount()) return {};
+    return lines_[static_cast<std::size_t>(index)];
+}
+
+void RxView::ReplaceLine(int index, std::string_view text) {
+    if (index < 0 || index >= LineCount()) return;
+    std::string& line = lines_[static_cast<std::size_t>(index)];
+    line.assign(text);
+    widestLine_ = std::max(widestLine_, line.size());
+    caretLine_ = index;
+    ScheduleRefresh();
+}
+
+void RxView::AppendLine(std::string_view text) {
+    lines_.emplace_back(text);
+    widestLine_ = std::max(widestLine_, text.size());
+    caretLine_ = LineCount() - 1;
+    ScheduleRefresh();
+}
+
+void RxView::AppendLines(const std::vector<std::string>& lines) {
+    if (lines.empty()) return;
+    for (const std::string& line : lines) {
+        lines_.push_back(line);
+        widestLine_ = std::max(widestLine_, line.size());
+    }
+    caretLine_ = LineCount() - 1;
+    ScheduleRefresh();
+}
+
+void RxView::RemoveLine(int index) {
+    if (index < 0 || index >= LineCount()) return;
+    lines_.erase(lines_.begin() + index);
+    const std::int64_t removed = firstNumber_ + index;
+    for (Place* p : {&anchor_, &cursor_}) {
+        if (p->line == removed) p->column = 0;
+        if (p->line > removed) --p->line;
+    }
+    if (topNumber_ > removed) --topNumber_;
+    ClampSelection();
+    caretLine_ = std::clamp(caretLine_, 0, std::max(LineCount() - 1, 0));
+    ScheduleRefresh();
+}
+
+void RxView::RemoveFirstLines(int count) {
+    if (count <= 0 || lines_.empty()) return;
+    const auto n = std::min(static_cast<std::size_t>(count), lines_.size());
+    lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(n));
+    firstNumber_ += static_cast<std::int64_t>(n);
+    caretLine_ = std::max(caretLine_ - static_cast<int>(n), 0);
+    ClampSelection();
+    ScheduleRefresh();
+}
+
+void RxView::Clear() {
+    firstNumber_ += static_cast<std::int64_t>(lines_.size());
+    // Swapping with a fresh store gives the memory of a long session back.
+    std::deque<std::string>().swap(lines_);
+    widestLine_ = 0;
+    caretLine_ = 0;
+    anchor_ = cursor_ = Place{firstNumber_, 0};
+    selecting_ = false;
+    topNumber_ = firstNumber_;
+    ScheduleRefresh();
+}
+
+int RxView::CaretLine() const {
+    if (lines_.empty()) return 0;
+    if (hasSelection()) {
+        const std::int64_t line = std::min(anchor_, cursor_).line - firstNumber_;
+        return static_cast<int>(std::clamp<std::int64_t>(line, 0, LineCount() - 1));
+    }
+    return std::clamp(caretLine_, 0, LineCount() - 1);
+}
+
+void RxView::Repaint() {
+    ScheduleRefresh();
+}
+
+void RxView::ScrollToEnd() {
+    // The user is reading or copying a selection: leave the view where it is.
+    if (hasSelection()) return;
+    follow_ = true;
+    ScheduleRefresh();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text out
+
+QString RxView::toPlainText() const {
+    QString text;
+    std::size_t size = lines_.size();
+    for (const std::string& line : lines_) size += line.size();
+    text.reserve(static_cast<qsizetype>(size));
+    bool first = true;
+    for (const std::string& line : lines_) {
+        if (!first) text += QLatin1Char('\n');
+        text += ToText(line);
+        first = false;
+    }
+    return text;
+}
+
+bool RxView::hasSelection() const {
+    return anchor_ != cursor_;
+}
+
+QString RxView::selectedText() const {
+    if (!hasSelection()) return {};
+    const Place from = std::min(anchor_, cursor_);
+    const Place to = std::max(anchor_, cursor_);
+    QString text;
+    for (std::int64_t n = from.line; n <= to.line; ++n) {
+        const std::int64_t index = n - firstNumber_;
+        if (index < 0 || index >= LineCount()) break;
+        const std::string& line = lines_[static_cast<std::size_t>(index)];
+        const auto begin = n == from.line ? std::min<std::size_t>(from.column, line.size()) : 0;
+        const auto end = n == to.line ? std::min<std::size_t>(to.column, line.size()) : line.size();
+        if (n != from.line) text += QLatin1Char('\n');
+        if (end > begin) text += ToText(std::string_view(line).substr(begin, end - begin));
+    }
+    return text;
+}
+
+void RxView::clearSelection() {
+    if (!hasSelection()) return;
+    anchor_ = cursor_;
+    viewport()->update();
+}
+
+void RxView::copy() const {
+    if (hasSelection()) QApplication::clipboard()->setText(selectedText());
+}
+
+void RxView::selectAll() {
+    if (lines_.empty()) return;
+    anchor_ = Place{firstNumber_, 0};
+    cursor_ = LastPlace();
+    viewport()->update();
+}
+
+RxView::Place RxView::LastPlace() const {
+    if (lines_.empty()) return Place{firstNumber_, 0};
+    return Place{firstNumber_ + LineCount() - 1, static_cast<int>(lines_.back().size())};
+}
+
+void RxView::ClampSelection() {
+    const bool had = hasSelection();
+    const Place first{firstNumber_, 0};
+    const Place last = LastPlace();
+    for (Place* p : {&anchor_, &cursor_}) *p = std::clamp(*p, first, last);
+    // Everything the user had selected is gone: nothing is selected any more.
+    if (had && !hasSelection()) selecting_ = false;
+    topNumber_ = std::max(topNumber_, firstNumber_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Showing it
+
+void RxView::setLineWrapMode(LineWrapMode mode) {
+    if (mode == wrap_) return;
+    wrap_ = mode;
+    Refresh();
+}
+
+void RxView::ScheduleRefresh() {
+    if (!refreshTimer_.isActive()) refreshTimer_.start();
+}
+
+int RxView::CharWidth() const {
+    return std::max(fontMetrics().horizontalAdvance(QLatin1Char('W')), 1);
+}
+
+int RxView::LineHeight() const {
+    return std::max(fontMetrics().lineSpacing(), 1);
+}
+
+int RxView::TextWidth() const {
+    return std::max(viewport()->width() - 2 * kMargin, CharWidth());
+}
+
+int RxView::FirstColumnShown() const {
+    if (wrap_ == WidgetWidth) return 0;
+    return std::max(horizontalScrollBar()->value() / CharWidth() - kSpareColumns, 0);
+}
+
+qreal RxView::Layout(int index, QTextLayout& layout, int* firstColumn) const {
+    const std::string& line = lines_[static_cast<std::size_t>(index)];
+    std::string_view shown = line;
+    int from = 0;
+    if (wrap_ == NoWrap) {
+        // A line can hold thousands of characters; only those in the viewport are laid out.
+        from = std::min<int>(FirstColumnShown(), static_cast<int>(line.size()));
+        const int columns = viewport()->width() / CharWidth() + 2 * kSpareColumns + 1;
+        shown = shown.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(columns));
+    }
+    if (firstColumn) *firstColumn = from;
+    QTextOption option;
+    option.setWrapMode(wrap_ == WidgetWidth ? QTextOption::WrapAtWordBoundaryOrAnywhere
+                                            : QTextOption::NoWrap);
+    option.setTabStopDistance(8.0 * CharWidth());
+    layout.setText(ToText(shown));
+    layout.setFont(font());
+    layout.setTextOption(option);
+    layout.setCacheEnabled(true);
+    const qreal width = wrap_ == WidgetWidth ? TextWidth() : 1e7;
+    qreal height = 0;
+    layout.beginLayout();
+    for (QTextLine row = layout.createLine(); row.isValid(); row = layout.createLine()) {
+        row.setLineWidth(width);
+        row.setPosition(QPointF(0, height));
+        height += row.height();
+    }
+    layout.endLayout();
+    return std::max<qreal>(height, LineHeight());
+}
+
+void RxView::UpdateBars() {
+    settingBars_ = true;
+    const int count = LineCount();
+    const int viewHeight = std::max(viewport()->height() - 2 * kMargin, 1);
+    int last = 0;  // the highest first line that still fills the view
+    int page = std::max(viewHeight / LineHeight(), 1);
+    if (wrap_ == NoWrap) {
+        last = std::max(count - page, 0);
+    } else {
+        // Wrapped lines take several rows: lay out the last lines until the view is full.
+        qreal used = 0;
+        int fit = 0;
+        for (int i = count - 1; i >= 0; --i) {
+            QTextLayout layout;
+            used += Layout(i, layout, nullptr);
+            if (used > viewHeight && fit > 0) break;
+            ++fit;
+        }
+        last = std::max(count - fit, 0);
+    }
+    QScrollBar* v = verticalScrollBar();
+    v->setPageStep(page);
+    v->setRange(0, last);
+    QScrollBar* h = horizontalScrollBar();
+    if (wrap_ == NoWrap) {
+        const std::int64_t wide =
+            static_cast<std::int64_t>(widestLine_) * CharWidth() + 2 * kMargin;
+        const std::int64_t over = wide - viewport()->width();
+        h->setRange(0, static_cast<int>(std::clamp<std::int64_t>(over, 0, 1 << 30)));
+        h->setPageStep(viewport()->width());
+        h->setSingleStep(CharWidth());
+    } else {
+        h->setRange(0, 0);
+    }
+    if (follow_) {
+        v->setValue(v->maximum());
+    } else {
+        v->setValue(
+            static_cast<int>(std::clamp<std::int64_t>(topNumber_ - firstNumber_, 0, v->maximum())));
+    }
+    topNumber_ = firstNumber_ + v->value();
+    settingBars_ = false;
+}
+
+void RxView::Refresh() {
+    refreshTimer_.stop();
+    UpdateBars();
+    viewport()->update();
+}
+
+void RxView::paintEvent(QPaintEvent*) {
+    QPainter painter(viewport());
+    const QPalette pal = palette();
+    painter.fillRect(viewport()->rect(), pal.color(QPalette::Base));
+    painter.setPen(pal.color(QPalette::Text));
+    const int count = LineCount();
+    const Place from = std::min(anchor_, cursor_);
+    const Place to = std::max(anchor_, cursor_);
+    const bool selection = hasSelection();
+    QTextCharFormat selected;
+    selected.setBackground(pal.brush(QPalette::Highlight));
+    selected.setForeground(pal.brush(QPalette::HighlightedText));
+    const int charWidth = CharWidth();
+    qreal y = kMargin;
+    for (int i = verticalScrollBar()->value(); i < count && y < viewport()->height(); ++i) {
+        QTextLayout layout;
+        int firstColumn = 0;
+        const qreal height = Layout(i, layout, &firstColumn);
+        QList<QTextLayout::FormatRange> ranges;
+        const std::int64_t number = firstNumber_ + i;
+        if (selection && number >= from.line && number <= to.line) {
+            const int length = static_cast<int>(lines_[static_cast<std::size_t>(i)].size());
+            const int begin = number == from.line ? std::min(from.column, length) : 0;
+            // A whole line selected shows its end too, as one blank cell.
+            const int end = number == to.line ? std::min(to.column, length) : length + 1;
+            QTextLayout::FormatRange range;
+            range.start = begin - firstColumn;
+            range.length = end - begin;
+            range.format = selected;
+            if (range.start < 0) {
+                range.length += range.start;
+                range.start = 0;
+            }
+            if (range.length > 0) ranges.push_back(range);
+        }
+        const qreal x = wrap_ == NoWrap
+                            ? kMargin + firstColumn * charWidth - horizontalScrollBar()->value()
+                            : kMargin;
+        layout.draw(&painter, QPointF(x, y), ranges);
+        y += height;
+    }
+}
+
+void RxView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    UpdateBars();
+}
+
+void RxView::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange) Refresh();
+}
+
+void RxView::scrollContentsBy(int, int) {
+    if (!settingBars_) {
+        // The user moved the view: follow the end only while it is shown.
+        QScrollBar* v = verticalScrollBar();
+        follow_ = v->value() >= v->maximum();
+        topNumber_ = firstNumber_ + v->value();
+    }
+    viewport()->update();
+}
+
+void RxView::keyPressEvent(QKeyEvent* event) {
+    if (event == QKeySequence::Copy) {
+        copy();
+        return;
+    }
+    if (event == QKeySequence::SelectAll) {
+        selectAll();
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Selecting with the mouse
+
+RxView::Place RxView::PlaceAt(const QPoint& point) const {
+    const int count = LineCount();
+    if (count == 0) return Place{firstNumber_, 0};
+    qreal y = kMargin;
+    for (int i = verticalScrollBar()->value(); i < count; ++i) {
+        QTextLayout layout;
+        int firstColumn = 0;
+        const qreal height = Layout(i, layout, &firstColumn);
+        if (point.y() < y + height || i == count - 1) {
+            const int length = static_cast<int>(lines_[static_cast<std::size_t>(i)].size());
+            int column = length;
+            if (point.y() >= y) {
+                const qreal x = wrap_ == NoWrap ? kMargin + firstColumn * CharWidth() -
+                                                      horizontalScrollBar()->value()
+                                                : kMargin;
+                for (int r = 0; r < layout.lineCount(); ++r) {
+                    const QTextLine row = layout.lineAt(r);
+                    if (point.y() - y < row.y() + row.height() || r == layout.lineCount() - 1) {
+                        column = firstColumn + row.xToCursor(point.x() - x);
+                        break;
+                    }
+                }
+            } else {
+                column = 0;  // above the first line shown
+            }
+            return Place{firstNumber_ + i, std::clamp(column, 0, length)};
+        }
+        y += height;
+    }
+    return LastPlace();
+}
+
+void RxView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    const Place at = PlaceAt(event->position().toPoint());
+    cursor_ = at;
+    if (!(event->modifiers() & Qt::ShiftModifier)) anchor_ = at;
+    caretLine_ = static_cast<int>(at.line - firstNumber_);
+    selecting_ = true;
+    viewport()->update();
+}
+
+void RxView::mouseMoveEvent(QMouseEvent* event) {
+    if (!selecting_ || !(event->buttons() & Qt::LeftButton)) return;
+    const QPoint point = event->position().toPoint();
+    // Dragging past an edge scrolls, so a selection can reach beyond the view.
+    QScrollBar* v = verticalScrollBar();
+    if (point.y() < 0) v->setValue(v->value() - 1);
+    if (point.y() > viewport()->height()) v->setValue(v->value() + 1);
+    cursor_ = PlaceAt(point);
+    viewport()->update();
+}
+
+void RxView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) selecting_ = false;
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+}  // namespace corvel

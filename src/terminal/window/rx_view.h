@@ -1,0 +1,112 @@
+#pragma once
+// The receive windows: a read-only text view that keeps its lines as bytes and draws only the
+// lines on screen. A board can send hundreds of kilobytes a second for hours; a rich-text
+// document lays out and stores every line it is given, which costs more than the whole receive
+// path and grows without bound, so the view is the line store itself and layout happens only
+// for what is painted.
+//
+// Writes change the store at once; the scroll bars, the following of the end and the painting
+// are brought up to date at most once per frame (Refresh), so a flood of small chunks costs one
+// repaint per frame, not one per chunk.
+//
+// The caret follows what is written, unless the user holds a selection: then the selection and
+// the view are left alone until the selection is dropped.
+
+#include <QAbstractScrollArea>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "terminal/line_box.h"
+
+class QTextLayout;
+
+namespace corvel {
+
+class RxView : public QAbstractScrollArea, public LineBox {
+    Q_OBJECT
+  public:
+    enum LineWrapMode { NoWrap, WidgetWidth };
+
+    explicit RxView(QWidget* parent = nullptr);
+    ~RxView() override;
+
+    // LineBox
+    int LineCount() const override;
+    std::string Line(int index) const override;
+    void ReplaceLine(int index, std::string_view text) override;
+    void AppendLine(std::string_view text) override;
+    void AppendLines(const std::vector<std::string>& lines) override;
+    void RemoveLine(int index) override;
+    void RemoveFirstLines(int count) override;
+    void Clear() override;
+    int CaretLine() const override;
+    void Repaint() override;
+    void ScrollToEnd() override;
+
+    void setLineWrapMode(LineWrapMode mode);
+    LineWrapMode lineWrapMode() const { return wrap_; }
+
+    QString toPlainText() const;
+    QString selectedText() const;
+    bool hasSelection() const;
+    void clearSelection();
+    void copy() const;
+    void selectAll();
+
+    // Brings scroll bars, the followed end and the picture up to date now rather than at the
+    // next frame.
+    void Refresh();
+    // True while a refresh is pending.
+    bool RefreshPending() const { return refreshTimer_.isActive(); }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+  private:
+    // A place in the text: line numbers count every line ever written, so places survive the
+    // oldest lines being dropped.
+    struct Place {
+        std::int64_t line = 0;
+        int column = 0;
+        bool operator==(const Place&) const = default;
+        auto operator<=>(const Place&) const = default;
+    };
+
+    std::deque<std::string> lines_;
+    std::int64_t firstNumber_ = 0;  // number of lines_[0]
+    std::size_t widestLine_ = 0;    // characters of the longest line since the last Clear
+    int caretLine_ = 0;
+    Place anchor_;
+    Place cursor_;
+    bool selecting_ = false;
+    bool follow_ = true;
+    std::int64_t topNumber_ = 0;  // first line shown while not following the end
+    bool settingBars_ = false;
+    LineWrapMode wrap_ = WidgetWidth;
+    QTimer refreshTimer_;
+
+    void ScheduleRefresh();
+    void UpdateBars();
+    int CharWidth() const;
+    int LineHeight() const;
+    int TextWidth() const;
+    // Lays out the line at index: the whole line when wrapping, else the characters from
+    // *firstColumn on that can show in the viewport. Returns the layout's height.
+    qreal Layout(int index, QTextLayout& layout, int* firstColumn) const;
+    int FirstColumnShown() const;
+    Place PlaceAt(const QPoint& point) const;
+    void ClampSelection();
+    Place LastPlace() const;
+};
+
+}  // namespace corvel
