@@ -12,10 +12,12 @@ namespace corvel {
 
 namespace {
 
-// A callback mode tick reads again while reads fill the whole buffer; this bounds one tick so a
-// line faster than the UI can render still lets the window breathe between ticks. The busy
-// polling below comes back within a millisecond, so a small bound costs no throughput.
-constexpr int kMaxChunksPerTick = 8;
+// A callback mode tick keeps reading while the line is busy; these bound one tick so a line
+// faster than the UI can render still lets the window breathe between ticks.
+constexpr int kMaxChunksPerTick = 64;
+constexpr std::uint64_t kBusyTickMs = 10;
+// A busy tick that finds the OS queue empty waits this long for it to refill before it ends.
+constexpr std::uint32_t kBusyRefillWaitMs = 1;
 
 // While a tick finds at least a full buffer waiting, the line is busy and the next look comes
 // after this many milliseconds instead of a whole polling period. The OS queue behind a port is
@@ -269,19 +271,29 @@ void TCommPortDriver::PollTimerTick() {
     {
         FlagGuard guard(inTick_);
         const std::uint64_t epoch = epoch_;
+        const std::uint64_t start = host_.NowMs();
         for (int chunk = 0; chunk < kMaxChunksPerTick; ++chunk) {
             const std::int32_t n = io_->Read(FTempInBuffer.data(), size);
             if (n < 0) {
                 ReportFailure();
                 return;
             }
-            if (n == 0) break;
+            if (n == 0) {
+                // The queue behind a port is only a few kilobytes (4 KB on a pseudo-terminal)
+                // and a sender running flat out refills it within microseconds of a read, while
+                // a timer seldom comes back within a millisecond: on a busy line, waiting here
+                // for the refill is what lets a tick keep up with megabytes a second.
+                if (total < size || host_.NowMs() - start >= kBusyTickMs) break;
+                if (!io_->WaitReadable(kBusyRefillWaitMs)) break;
+                continue;
+            }
             total += n;
             if (UseDebug) AddLog(Format("Poll RX. Recebido %d bytes", n));
             const auto callback = FOnReceiveData;  // keeps it alive if it replaces itself
             (*callback)(this, FTempInBuffer.data(), n);
             if (epoch != epoch_ || !Connected() || !FOnReceiveData) return;
-            if (n < size) break;
+            // A slow line: a short first read is all there is for now.
+            if (n < size && total < size) break;
         }
     }
     PacePolling(total >= size);
