@@ -78,6 +78,9 @@ class AnyPortIo : public ComPortIo {
     bool Escape(std::uint32_t function) override { return Check() && active_->Escape(function); }
     bool WaitReadable(std::uint32_t ms) override { return Check() && active_->WaitReadable(ms); }
     bool WaitWritable(std::uint32_t ms) override { return Check() && active_->WaitWritable(ms); }
+    bool WaitForBytes(std::uint32_t count, std::uint32_t ms) override {
+        return Check() && active_->WaitForBytes(count, ms);
+    }
 
     PortErrorKind LastErrorKind() const override {
         return own_ || !active_ ? kind_ : active_->LastErrorKind();

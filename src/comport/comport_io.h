@@ -96,6 +96,14 @@ class ComPortIo {
     // driver wait without spinning a core.
     virtual bool WaitReadable(std::uint32_t ms) = 0;
     virtual bool WaitWritable(std::uint32_t ms) = 0;
+    // Like WaitReadable, for a reader that expects count bytes (the rest of a frame): a port
+    // that can see bytes on their way may wake once they are all in, or once the line has gone
+    // quiet with fewer, instead of at the first one. One wake per frame instead of one per
+    // arriving piece; a port that cannot tell simply waits for the first byte.
+    virtual bool WaitForBytes(std::uint32_t count, std::uint32_t ms) {
+        (void)count;
+        return WaitReadable(ms);
+    }
 
     // The last failure of any operation above.
     virtual PortErrorKind LastErrorKind() const = 0;

@@ -19,21 +19,25 @@ constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
 constexpr std::uint32_t kDefaultOutCapacity = 4096;
 std::atomic<ComHandleValue> g_nextId{100};
 
-std::uint64_t SteadyMs() {
+constexpr std::uint64_t kNsPerMs = 1000000;
+
+std::uint64_t SteadyNs() {
     using namespace std::chrono;
     return static_cast<std::uint64_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+        duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
 }
 }  // namespace
 
-// Shared by the two ends of a pair: one lock, one condition, one clock.
+// Shared by the two ends of a pair: one lock, one condition, one clock. The clock counts
+// nanoseconds so that a byte becomes readable when its last bit would have arrived, not on the
+// next millisecond; a fake host's clock only has milliseconds, which it then steps through.
 struct SimDevice::Wire {
     std::mutex mu;
     std::condition_variable cv;
     FakeHost* fake = nullptr;
     SimDevice* ends[2] = {nullptr, nullptr};
 
-    std::uint64_t Now() const { return fake ? fake->NowMs() : SteadyMs(); }
+    std::uint64_t Now() const { return fake ? fake->NowMs() * kNsPerMs : SteadyNs(); }
     SimDevice* Other(const SimDevice* d) const { return ends[0] == d ? ends[1] : ends[0]; }
 };
 
@@ -41,8 +45,11 @@ struct SimDevice::State {
     std::deque<std::uint8_t> rx;   // arrived, not yet read by the port's owner
     std::deque<std::uint8_t> out;  // written, not yet on the wire
     std::string wire;              // left the output queue (lone device)
-    std::multimap<std::uint64_t, std::string> scheduled;
-    std::uint64_t lastDrain = 0;
+    std::multimap<std::uint64_t, std::string> scheduled;  // by arrival time in ns
+    // The output queue drains at drainRate bytes per ms from drainOrigin (ns), and drained bytes
+    // have left since then: byte k is on the far side once k / drainRate ms have passed.
+    std::uint64_t drainOrigin = 0;
+    std::uint64_t drained = 0;
     std::uint32_t drainRate = 0;
     std::uint32_t outCapacity = 0;
     std::uint32_t setupOut = 0;
@@ -91,8 +98,14 @@ struct SimDeviceAccess {
 
 namespace {
 
-// Moves what is due: scheduled arrivals, and output that the drain rate lets onto the wire.
-// Called with the wire locked.
+// The line starts counting its drain afresh from now: it was idle, held or reconfigured.
+void RestartDrain(SimDevice::State& s, std::uint64_t now) {
+    s.drainOrigin = now;
+    s.drained = 0;
+}
+
+// Moves what is due: scheduled arrivals, and output that the drain rate has put on the wire by
+// now. Called with the wire locked.
 void Pump(SimDevice::Wire& w, std::uint64_t now) {
     for (SimDevice* d : w.ends) {
         if (!d) continue;
@@ -107,16 +120,25 @@ void Pump(SimDevice::Wire& w, std::uint64_t now) {
         if (!d) continue;
         SimDevice::State& s = SimDeviceAccess::Get(d);
         if (s.out.empty() || s.Held() || s.lost) {
-            s.lastDrain = now;
+            RestartDrain(s, now);
             continue;
         }
         std::size_t n = s.out.size();
         if (s.drainRate) {
-            const std::uint64_t budget = (now - std::min(now, s.lastDrain)) * s.drainRate;
-            n = static_cast<std::size_t>(std::min<std::uint64_t>(n, budget));
+            const std::uint64_t since = now - std::min(now, s.drainOrigin);
+            const std::uint64_t done = since * s.drainRate / kNsPerMs;
+            n = static_cast<std::size_t>(
+                std::min<std::uint64_t>(n, done - std::min(done, s.drained)));
         }
         if (n == 0) continue;
-        s.lastDrain = now;
+        s.drained += n;
+        // Whole milliseconds of drained bytes move into the origin, so the products above stay
+        // small on a line that never rests.
+        if (s.drainRate && s.drained >= s.drainRate) {
+            const std::uint64_t ms = s.drained / s.drainRate;
+            s.drainOrigin += ms * kNsPerMs;
+            s.drained -= ms * s.drainRate;
+        }
         SimDevice* other = w.Other(d);
         if (other) {
             SimDevice::State& o = SimDeviceAccess::Get(other);
@@ -125,7 +147,23 @@ void Pump(SimDevice::Wire& w, std::uint64_t now) {
             s.wire.append(s.out.begin(), s.out.begin() + static_cast<std::ptrdiff_t>(n));
         }
         s.out.erase(s.out.begin(), s.out.begin() + static_cast<std::ptrdiff_t>(n));
+        // An empty queue rests the line; the next write starts a new byte clock.
+        if (s.out.empty()) RestartDrain(s, now);
     }
+}
+
+// When the k-th next byte in an output queue will have fully left it (ns); kNever when it
+// does not drain. k is at least 1 and at most the queue's length.
+std::uint64_t ByteDue(const SimDevice::State& s, std::uint64_t now, std::uint64_t k) {
+    if (s.out.empty() || s.Held() || s.lost) return kNever;
+    if (!s.drainRate) return now;
+    // The smallest t with (t - origin) * rate / 1e6 >= drained + k.
+    const std::uint64_t need = (s.drained + k) * kNsPerMs;
+    return s.drainOrigin + (need + s.drainRate - 1) / s.drainRate;
+}
+
+std::uint64_t NextByteDue(const SimDevice::State& s, std::uint64_t now) {
+    return ByteDue(s, now, 1);
 }
 
 // The earliest moment something can change by itself: a scheduled arrival or a draining byte.
@@ -135,44 +173,62 @@ std::uint64_t NextEvent(SimDevice::Wire& w, std::uint64_t now) {
         if (!d) continue;
         SimDevice::State& s = SimDeviceAccess::Get(d);
         if (!s.scheduled.empty()) next = std::min(next, s.scheduled.begin()->first);
-        if (!s.out.empty() && !s.Held() && !s.lost) next = std::min(next, now + 1);
+        next = std::min(next, NextByteDue(s, now));
     }
     return next;
+}
+
+// Nothing more is on its way to d: the far end's output queue is empty or held. A reader that
+// asked for a whole frame takes a shorter one once the line has gone quiet.
+bool FarEndQuiet(SimDevice::Wire& w, const SimDevice* d) {
+    SimDevice* other = w.Other(d);
+    if (!other) return true;
+    const SimDevice::State& o = SimDeviceAccess::Get(other);
+    return o.out.empty() || o.Held() || o.lost;
 }
 
 }  // namespace
 
 // Waits until cond holds (checked with the wire locked after pumping) or ms pass.
-// Fake time moves the host's clock; real time sleeps on the condition variable.
-template <typename Cond>
-static bool WaitOn(SimDevice::Wire& w, std::uint32_t ms, Cond cond) {
+// Fake time moves the host's clock; real time sleeps on the condition variable until the moment
+// wake(now) names (by default the next byte due anywhere), or until a call on the wire notifies.
+template <typename Cond, typename Wake>
+static bool WaitOn(SimDevice::Wire& w, std::uint32_t ms, Cond cond, Wake wake) {
     std::unique_lock<std::mutex> lock(w.mu);
-    const std::uint64_t deadline = w.Now() + ms;
+    const std::uint64_t deadline = w.Now() + std::uint64_t{ms} * kNsPerMs;
     for (;;) {
         const std::uint64_t now = w.Now();
         Pump(w, now);
         if (cond()) return true;
         if (now >= deadline) return false;
-        std::uint64_t until = std::min(deadline, NextEvent(w, now));
-        // A host timer may change the device (unplug it, write to it): look again after it.
-        if (w.fake) until = std::min(until, w.fake->NextTimerDueMs());
-        const std::uint64_t step = std::max<std::uint64_t>(1, until - std::min(until, now));
+        std::uint64_t until = std::min(deadline, wake(now));
         if (w.fake) {
+            // A host timer may change the device (unplug it, write to it): look again after it.
+            until = std::min(until, w.fake->NextTimerDueMs() * kNsPerMs);
+            const std::uint64_t gap = until - std::min(until, now);
+            const std::uint64_t step = std::max<std::uint64_t>(1, (gap + kNsPerMs - 1) / kNsPerMs);
             FakeHost* host = w.fake;
             lock.unlock();
             host->Advance(step);  // due timers fire here, outside the lock
             lock.lock();
         } else {
-            w.cv.wait_for(lock, std::chrono::milliseconds(step));
+            const auto at = std::chrono::steady_clock::time_point(
+                std::chrono::nanoseconds(std::max(until, now + 1)));
+            w.cv.wait_until(lock, at);
         }
     }
+}
+
+template <typename Cond>
+static bool WaitOn(SimDevice::Wire& w, std::uint32_t ms, Cond cond) {
+    return WaitOn(w, ms, cond, [&w](std::uint64_t now) { return NextEvent(w, now); });
 }
 
 void SimDevice::UseHost(FakeHost& host) {
     std::lock_guard<std::mutex> lock(wire_->mu);
     wire_->fake = &host;
     for (SimDevice* d : wire_->ends)
-        if (d) d->st_->lastDrain = host.NowMs();
+        if (d) RestartDrain(*d->st_, host.NowMs() * kNsPerMs);
 }
 
 void SimDevice::RemoteWrite(std::string_view bytes) {
@@ -189,7 +245,7 @@ void SimDevice::RemoteWrite(const std::uint8_t* data, std::size_t size) {
 
 void SimDevice::ScheduleRemoteWrite(std::uint64_t delayMs, std::string_view bytes) {
     std::lock_guard<std::mutex> lock(wire_->mu);
-    st_->scheduled.emplace(wire_->Now() + delayMs, std::string(bytes));
+    st_->scheduled.emplace(wire_->Now() + delayMs * kNsPerMs, std::string(bytes));
 }
 
 std::string SimDevice::RemoteRead(std::size_t maxBytes) {
@@ -221,7 +277,7 @@ void SimDevice::SetCts(bool on) {
         std::lock_guard<std::mutex> lock(wire_->mu);
         Pump(*wire_, wire_->Now());
         st_->cts = on;
-        st_->lastDrain = wire_->Now();
+        RestartDrain(*st_, wire_->Now());
     }
     wire_->cv.notify_all();
 }
@@ -229,7 +285,7 @@ void SimDevice::SetCts(bool on) {
 void SimDevice::SetDrainRate(std::uint32_t bytesPerMs) {
     std::lock_guard<std::mutex> lock(wire_->mu);
     st_->drainRate = bytesPerMs;
-    st_->lastDrain = wire_->Now();
+    RestartDrain(*st_, wire_->Now());
 }
 
 void SimDevice::SetOutCapacity(std::uint32_t bytes) {
@@ -461,6 +517,33 @@ class SimPortIo : public ComPortIo {
         SimDevice::State& s = *dev_->st_;
         return WaitOn(*dev_->wire_, ms,
                       [&] { return s.lost || s.failReads != 0 || !s.rx.empty(); });
+    }
+
+    // Like a UART whose driver wakes the reader once the wanted bytes are in, or once the line
+    // has gone quiet with fewer (a frame shorter than the reader expected).
+    bool WaitForBytes(std::uint32_t count, std::uint32_t ms) override {
+        if (!dev_) return Fail(PortErrorKind::Other, "port not open");
+        SimDevice* d = dev_.get();
+        SimDevice::Wire& w = *dev_->wire_;
+        SimDevice::State& s = *dev_->st_;
+        const std::size_t want = std::max<std::uint32_t>(1, count);
+        const auto ready = [&] {
+            return s.lost || s.failReads != 0 || s.rx.size() >= want ||
+                   (!s.rx.empty() && FarEndQuiet(w, d));
+        };
+        // Sleep until the last wanted byte, or the far end's last one, is due: waking for each
+        // byte on its way would cost more than the reader's work.
+        const auto wake = [&](std::uint64_t now) {
+            std::uint64_t next = s.scheduled.empty() ? kNever : s.scheduled.begin()->first;
+            if (SimDevice* other = w.Other(d)) {
+                const SimDevice::State& o = SimDeviceAccess::Get(other);
+                const std::size_t missing = want - std::min(want, s.rx.size());
+                const std::size_t k = std::min(std::max<std::size_t>(1, missing), o.out.size());
+                if (k > 0) next = std::min(next, ByteDue(o, now, k));
+            }
+            return next;
+        };
+        return WaitOn(w, ms, ready, wake);
     }
 
     bool WaitWritable(std::uint32_t ms) override {

@@ -1,9 +1,11 @@
-// The simulated port on its own: a linked pair across threads, the drain rate on a fake clock.
+// The simulated port on its own: a linked pair across threads, the drain rate on a fake clock,
+// bytes that arrive at their own time and readers that wait for a whole frame.
 
 #include "comport/sim_port.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -122,6 +124,116 @@ TEST(SimPort, DrainRateAndFaultsOnTheFakeClock) {
     EXPECT_FALSE(io->Open("P"));
     EXPECT_FALSE(io->Open("nowhere"));
     EXPECT_EQ(io->LastErrorKind(), PortErrorKind::NotFound);
+}
+
+struct FakePair {
+    FakeHost host;
+    std::shared_ptr<SimDevice> a, b;
+    SimPortRegistry reg;
+    std::unique_ptr<ComPortIo> ioA = reg.MakeIo(), ioB = reg.MakeIo();
+
+    explicit FakePair(std::uint32_t bytesPerMs) {
+        std::tie(a, b) = SimDevice::MakePair();
+        a->UseHost(host);
+        reg.Add("A", a);
+        reg.Add("B", b);
+        EXPECT_TRUE(ioA->Open("A"));
+        EXPECT_TRUE(ioB->Open("B"));
+        ioA->SetupQueues(4096, 4096);
+        a->SetDrainRate(bytesPerMs);
+    }
+    void Send(const std::string& s) {
+        EXPECT_EQ(ioA->Write(reinterpret_cast<const std::uint8_t*>(s.data()),
+                             static_cast<std::int32_t>(s.size())),
+                  static_cast<std::int32_t>(s.size()));
+    }
+};
+
+TEST(SimPort, ReaderOfAFrameWakesOnceItIsInOrTheLineGoesQuiet) {
+    {
+        // 40 bytes at 10 per ms: all in after 4 ms, and not a byte early.
+        FakePair p(10);
+        p.Send(Pattern(40));
+        const std::uint64_t t0 = p.host.NowMs();
+        EXPECT_TRUE(p.ioB->WaitForBytes(40, 1000));
+        EXPECT_EQ(p.host.NowMs() - t0, 4u);
+        EXPECT_EQ(p.b->RxQueued(), 40u);
+    }
+    {
+        // A frame shorter than the reader expected: it wakes when the last byte is in.
+        FakePair p(10);
+        p.Send(Pattern(25));
+        const std::uint64_t t0 = p.host.NowMs();
+        EXPECT_TRUE(p.ioB->WaitForBytes(2000, 1000));
+        EXPECT_EQ(p.host.NowMs() - t0, 3u);
+        EXPECT_EQ(p.b->RxQueued(), 25u);
+    }
+    {
+        // A write that joins a busy line queues behind what is still on it.
+        FakePair p(10);
+        p.Send(Pattern(15));
+        p.host.Advance(1);
+        p.Send(Pattern(15));
+        EXPECT_TRUE(p.ioB->WaitForBytes(30, 1000));
+        EXPECT_EQ(p.host.NowMs() - 1000, 3u);
+    }
+    {
+        // Nothing on its way: the wait ends at its time-out; a lost device wakes it at once.
+        FakePair p(10);
+        const std::uint64_t t0 = p.host.NowMs();
+        EXPECT_FALSE(p.ioB->WaitForBytes(5, 50));
+        EXPECT_EQ(p.host.NowMs() - t0, 50u);
+        p.Send(Pattern(100));
+        p.b->Unplug();
+        EXPECT_TRUE(p.ioB->WaitForBytes(100, 1000));
+        EXPECT_EQ(p.host.NowMs() - t0, 50u);
+    }
+    {
+        // Held off by CTS, the far end is quiet: what arrived is taken, not waited on.
+        FakePair p(10);
+        LineSettingsRecord r;
+        r.Flags = kDcbBinary | kDcbOutxCtsFlow;
+        p.ioA->ApplySettings(r);
+        p.Send(Pattern(30));
+        p.host.Advance(1);
+        p.a->SetCts(false);
+        const std::uint64_t t0 = p.host.NowMs();
+        EXPECT_TRUE(p.ioB->WaitForBytes(30, 1000));
+        EXPECT_EQ(p.host.NowMs(), t0);
+        EXPECT_EQ(p.b->RxQueued(), 10u);
+    }
+}
+
+TEST(SimPort, BytesArriveAtTheirOwnTimeInRealTime) {
+    // 300 bytes per ms: byte k is readable k / 300 ms after the write, never before, and a whole
+    // frame wakes its reader once. The clock of the line is finer than a millisecond, so the
+    // reader may wake before a millisecond has passed; it must never have more than the line
+    // could carry by then.
+    auto [a, b] = SimDevice::MakePair();
+    a->SetDrainRate(300);
+    SimPortRegistry reg;
+    reg.Add("A", a);
+    reg.Add("B", b);
+    auto ioA = reg.MakeIo();
+    auto ioB = reg.MakeIo();
+    ASSERT_TRUE(ioA->Open("A"));
+    ASSERT_TRUE(ioB->Open("B"));
+    ioA->SetupQueues(4096, 4096);
+    const std::string data = Pattern(1500);  // 5 ms on the line
+    using Clock = std::chrono::steady_clock;
+    const auto t0 = Clock::now();
+    ASSERT_EQ(ioA->Write(reinterpret_cast<const std::uint8_t*>(data.data()), 1500), 1500);
+    std::string got;
+    std::uint8_t buf[256];
+    while (got.size() < data.size()) {
+        ASSERT_TRUE(ioB->WaitForBytes(100, 2000));
+        const std::int32_t n = ioB->Read(buf, sizeof buf);
+        ASSERT_GT(n, 0);
+        got.append(reinterpret_cast<char*>(buf), static_cast<std::size_t>(n));
+        const double us = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+        EXPECT_LE(static_cast<double>(got.size()), us * 0.3 + 1.0) << got.size();
+    }
+    EXPECT_EQ(got, data);
 }
 
 }  // namespace
