@@ -6,8 +6,9 @@
 //
 // Two devices made by MakePair are wired to each other: bytes leaving one's output queue arrive
 // in the other's receive queue. With a drain rate, each byte becomes readable when its last bit
-// would have arrived, to the nanosecond on the steady clock, not on a millisecond tick. They share one mutex and condition variable, so the far end can
-// run on its own thread. A lone device's far end is the Remote* calls.
+// would have arrived, to the nanosecond on the steady clock, not on a millisecond tick. They share
+// one mutex and condition variable, so the far end can run on its own thread. A lone device's far
+// end is the Remote* calls.
 //
 // Time: by default the steady clock, and waits block on the condition variable. After UseHost
 // with a FakeHost, waits never block: they move the fake clock forward instead (which also fires
