@@ -102,6 +102,7 @@ void TCommPortDriver::SetComPortInBufSize(std::uint16_t v) {
     std::vector<std::uint8_t>(v).swap(FTempInBuffer);
     tempInBufPos = 0;
     tempInBufQtRead = 0;
+    inQueueDrained_ = false;
 }
 
 void TCommPortDriver::SetComPortOutBufSize(std::uint16_t v) {
@@ -132,6 +133,7 @@ void TCommPortDriver::SetOnReceiveData(TComPortReceiveDataEvent callback) {
     ++epoch_;
     tempInBufQtRead = 0;
     tempInBufPos = 0;
+    inQueueDrained_ = false;  // the polling tick may have left bytes in the OS queue
     if (UseDebug)
         AddLog(FOnReceiveData ? "OnReceiveData = Função do usuário" : "OnReceiveData = NIL");
 }
@@ -151,6 +153,7 @@ void TCommPortDriver::SetComHandle(ComHandleValue h) {
     Disconnect();
     if (h != 0 && io_->Adopt(h)) {
         portLost_ = false;
+        inQueueDrained_ = false;
         ++epoch_;
         StartPolling();
     }
@@ -168,6 +171,7 @@ bool TCommPortDriver::Connect() {
     if (UseDebug) AddLog("Abrindo a porta " + FComPort);
     if (!io_->Open(FComPort)) return false;
     portLost_ = false;
+    inQueueDrained_ = false;
     ++epoch_;
     UpdateComPortState();
     io_->SetNonBlockingTimeouts();
@@ -310,38 +314,56 @@ void TCommPortDriver::PacePolling(bool busy) {
 
 bool TCommPortDriver::getChar(std::uint8_t& c) {
     if (FOnReceiveData) return false;
-    if (tempInBufQtRead == 0) {
-        FlagGuard guard(inDataPath_);
-        const std::uint64_t start = host_.NowMs();
-        for (;;) {
-            const std::int32_t n =
-                io_->Read(FTempInBuffer.data(), static_cast<std::int32_t>(FTempInBuffer.size()));
-            if (n < 0) {
-                ReportFailure();
-                return false;
-            }
-            tempInBufQtRead = static_cast<std::uint32_t>(n);
-            if (n > 0) tempInBufPos = 0;
-            const std::uint64_t elapsed = host_.NowMs() - start;
-            if (elapsed > ComPortPollingGetChar) {
-                if (UseDebug)
-                    AddLog(Format("GETC: timeout %d > %d : %u bytes", static_cast<int>(elapsed),
-                                  static_cast<int>(ComPortPollingGetChar), tempInBufQtRead));
-                return false;
-            }
-            if (tempInBufQtRead > 0) {
-                if (UseDebug)
-                    AddLog(
-                        Format("GETC: ReadFile com %d bytes", static_cast<int>(tempInBufQtRead)));
-                break;
-            }
-            io_->WaitReadable(WaitBudget(ComPortPollingGetChar, elapsed));
-        }
-    }
+    if (tempInBufQtRead == 0 && !FillInBuffer(1)) return false;
     c = FTempInBuffer[tempInBufPos];
     ++tempInBufPos;
     --tempInBufQtRead;
     return true;
+}
+
+std::int32_t TCommPortDriver::getBlock(std::uint8_t* DataPtr, std::int32_t MaxSize) {
+    if (FOnReceiveData || DataPtr == nullptr || MaxSize <= 0) return 0;
+    if (tempInBufQtRead == 0 && !FillInBuffer(static_cast<std::uint32_t>(MaxSize))) return 0;
+    const auto n = std::min(static_cast<std::uint32_t>(MaxSize), tempInBufQtRead);
+    std::memcpy(DataPtr, FTempInBuffer.data() + tempInBufPos, n);
+    tempInBufPos += n;
+    tempInBufQtRead -= n;
+    return static_cast<std::int32_t>(n);
+}
+
+bool TCommPortDriver::FillInBuffer(std::uint32_t want) {
+    FlagGuard guard(inDataPath_);
+    const std::uint64_t start = host_.NowMs();
+    const auto size = static_cast<std::int32_t>(FTempInBuffer.size());
+    // After a read that emptied the OS queue, looking again at once would almost always find
+    // nothing (and cost a second call to tell "nothing yet" from a hang-up): wait first.
+    bool look = !inQueueDrained_;
+    for (;;) {
+        if (look) {
+            const std::int32_t n = io_->Read(FTempInBuffer.data(), size);
+            if (n < 0) {
+                ReportFailure();
+                return false;
+            }
+            inQueueDrained_ = n < size;
+            tempInBufQtRead = static_cast<std::uint32_t>(n);
+            if (n > 0) tempInBufPos = 0;
+        }
+        const std::uint64_t elapsed = host_.NowMs() - start;
+        if (elapsed > ComPortPollingGetChar) {
+            if (UseDebug)
+                AddLog(Format("GETC: timeout %d > %d : %u bytes", static_cast<int>(elapsed),
+                              static_cast<int>(ComPortPollingGetChar), tempInBufQtRead));
+            return false;
+        }
+        if (tempInBufQtRead > 0) {
+            if (UseDebug)
+                AddLog(Format("GETC: ReadFile com %d bytes", static_cast<int>(tempInBufQtRead)));
+            return true;
+        }
+        io_->WaitForBytes(want, WaitBudget(ComPortPollingGetChar, elapsed));
+        look = true;
+    }
 }
 
 std::int32_t TCommPortDriver::FreeSpace() {

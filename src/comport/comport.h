@@ -97,6 +97,10 @@ class TCommPortDriver {
     bool SendString(const std::string& s);
     bool SendZString(const char* s);
     bool getChar(std::uint8_t& c);
+    // Takes up to MaxSize received bytes at once, waiting like getChar when none are buffered
+    // (for the whole MaxSize where the port can tell they are on their way). The count taken,
+    // 0 when nothing arrived in time.
+    std::int32_t getBlock(std::uint8_t* DataPtr, std::int32_t MaxSize);
 
     // What the OS said about the last failed operation (e.g. why Connect returned false).
     PortErrorKind LastErrorKind() const { return io_->LastErrorKind(); }
@@ -116,6 +120,9 @@ class TCommPortDriver {
     // Shortens the polling period while the line keeps the buffer full, restores it after.
     void PacePolling(bool busy);
     void ReportFailure();
+    // Refills the read buffer from the port for getChar and getBlock; want is how many bytes the
+    // caller expects. False when nothing arrived within ComPortPollingGetChar or the read failed.
+    bool FillInBuffer(std::uint32_t want);
     void AddLog(std::string line);
     void SaveLog();
     std::int32_t FreeSpace();  // -1 on failure
@@ -149,6 +156,7 @@ class TCommPortDriver {
     bool inTick_ = false;      // a callback that pumps messages must not get a nested tick
     bool inDataPath_ = false;  // ticks wait while getChar or SendData run
     bool portLost_ = false;
+    bool inQueueDrained_ = false;  // the last read emptied the OS queue
 };
 
 }  // namespace corvel

@@ -432,6 +432,126 @@ TEST_F(DriverTest, GetCharWaitsBoundedAndKeepsLateBytes) {
     EXPECT_FALSE(drv->PortLost());
 }
 
+// Forwards to the simulated port and counts the reads and waits the driver asks for.
+class CountingIo : public ComPortIo {
+  public:
+    explicit CountingIo(std::unique_ptr<ComPortIo> in) : in_(std::move(in)) {}
+    bool Open(const std::string& n) override { return in_->Open(n); }
+    bool IsOpen() const override { return in_->IsOpen(); }
+    void Close() override { in_->Close(); }
+    ComHandleValue Handle() const override { return in_->Handle(); }
+    bool Adopt(ComHandleValue h) override { return in_->Adopt(h); }
+    void Detach() override { in_->Detach(); }
+    bool ApplySettings(const LineSettingsRecord& r) override { return in_->ApplySettings(r); }
+    bool Purge(std::uint32_t f) override { return in_->Purge(f); }
+    bool SetupQueues(std::uint32_t i, std::uint32_t o) override { return in_->SetupQueues(i, o); }
+    bool SetNonBlockingTimeouts() override { return in_->SetNonBlockingTimeouts(); }
+    std::int32_t Read(std::uint8_t* b, std::int32_t n) override {
+        ++reads;
+        return in_->Read(b, n);
+    }
+    std::int32_t Write(const std::uint8_t* d, std::int32_t n) override { return in_->Write(d, n); }
+    std::int32_t OutQueueCount() override { return in_->OutQueueCount(); }
+    bool Escape(std::uint32_t f) override { return in_->Escape(f); }
+    bool WaitReadable(std::uint32_t ms) override { return in_->WaitReadable(ms); }
+    bool WaitWritable(std::uint32_t ms) override { return in_->WaitWritable(ms); }
+    bool WaitForBytes(std::uint32_t count, std::uint32_t ms) override {
+        wanted.push_back(count);
+        return in_->WaitForBytes(count, ms);
+    }
+    PortErrorKind LastErrorKind() const override { return in_->LastErrorKind(); }
+    std::string LastErrorMessage() const override { return in_->LastErrorMessage(); }
+
+    int reads = 0;
+    std::vector<std::uint32_t> wanted;
+
+  private:
+    std::unique_ptr<ComPortIo> in_;
+};
+
+TEST_F(DriverTest, ReadsWaitFirstOnceTheQueueWasEmptiedAndBlocksWaitForTheirFrame) {
+    auto [a, b] = SimDevice::MakePair();
+    a->UseHost(host);
+    a->SetDrainRate(10);  // bytes per ms
+    reg.Add("A", a);
+    reg.Add("B", b);
+    auto counting = std::make_unique<CountingIo>(reg.MakeIo());
+    CountingIo& io = *counting;
+    TCommPortDriver rx(host, std::move(counting));
+    rx.SetComPort("B");
+    ASSERT_TRUE(rx.Connect());
+    auto ioA = reg.MakeIo();
+    ASSERT_TRUE(ioA->Open("A"));
+    ioA->SetupQueues(4096, 4096);
+    auto send = [&](const std::string& s) {
+        ASSERT_EQ(ioA->Write(Bytes(s), static_cast<std::int32_t>(s.size())),
+                  static_cast<std::int32_t>(s.size()));
+    };
+
+    // The first look after connecting reads at once; what it finds is served from the buffer.
+    send("hi");
+    host.Advance(1);
+    std::uint8_t c = 0;
+    ASSERT_TRUE(rx.getChar(c));
+    ASSERT_TRUE(rx.getChar(c));
+    EXPECT_EQ(c, 'i');
+    EXPECT_EQ(io.reads, 1);
+
+    // That read emptied the queue: the next one waits first, then reads once.
+    io.reads = 0;
+    send("x");
+    ASSERT_TRUE(rx.getChar(c));
+    EXPECT_EQ(c, 'x');
+    EXPECT_EQ(io.reads, 1);
+    EXPECT_EQ(io.wanted, (std::vector<std::uint32_t>{1}));
+
+    // A block waits for the whole frame (50 bytes, 5 ms on this line) and reads it in one go.
+    io.reads = 0;
+    io.wanted.clear();
+    const std::string frame = Pattern(50);
+    send(frame);
+    const std::uint64_t t0 = host.NowMs();
+    std::uint8_t buf[64] = {};
+    EXPECT_EQ(rx.getBlock(buf, 50), 50);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 50), frame);
+    EXPECT_EQ(host.NowMs() - t0, 5u);
+    EXPECT_EQ(io.reads, 1);
+    EXPECT_EQ(io.wanted, (std::vector<std::uint32_t>{50}));
+
+    // A shorter frame than asked for is taken once the line is quiet; blocks and single bytes
+    // share one buffer, in order.
+    send("abcdef");
+    EXPECT_EQ(rx.getBlock(buf, 4), 4);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 4), "abcd");
+    ASSERT_TRUE(rx.getChar(c));
+    EXPECT_EQ(c, 'e');
+    EXPECT_EQ(rx.getBlock(buf, 64), 1);
+    EXPECT_EQ(buf[0], 'f');
+
+    // Nothing comes: 0 after the getChar wait; no buffer or no room takes nothing.
+    const std::uint64_t t1 = host.NowMs();
+    EXPECT_EQ(rx.getBlock(buf, 64), 0);
+    EXPECT_EQ(host.NowMs() - t1, 101u);
+    EXPECT_EQ(rx.getBlock(nullptr, 64), 0);
+    EXPECT_EQ(rx.getBlock(buf, 0), 0);
+
+    // In callback mode the polling tick owns the port.
+    send("z");
+    rx.SetOnReceiveData([](TCommPortDriver*, const std::uint8_t*, std::int32_t) {});
+    EXPECT_EQ(rx.getBlock(buf, 64), 0);
+    rx.SetOnReceiveData(nullptr);
+
+    // A device lost while a block waits is reported once and ends the wait at once.
+    std::vector<std::string> lost;
+    rx.OnPortLost = [&](const std::string& m) { lost.push_back(m); };
+    EXPECT_EQ(rx.getBlock(buf, 64), 1);  // the "z" the tick did not take
+    b->Unplug();
+    const std::uint64_t t2 = host.NowMs();
+    EXPECT_EQ(rx.getBlock(buf, 64), 0);
+    EXPECT_EQ(host.NowMs(), t2);
+    EXPECT_EQ(lost.size(), 1u);
+}
+
 TEST_F(DriverTest, SendDataWritesInPiecesWithinFreeSpace) {
     drv->UseDebug = true;
     ASSERT_TRUE(drv->Connect());
