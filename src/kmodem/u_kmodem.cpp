@@ -1,7 +1,9 @@
 #include "kmodem/u_kmodem.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <system_error>
@@ -22,6 +24,8 @@ namespace {
 
 constexpr const char* kRateIdle = "0 Kbytes/S";
 constexpr std::size_t kFileBufferSize = std::size_t{1} << 16;
+// Largest piece of a data frame taken from the port in one call.
+constexpr std::size_t kReadChunk = std::size_t{1} << 14;
 
 std::string Format(const char* fmt, std::va_list args) {
     char small[256];
@@ -133,7 +137,10 @@ class tKmodem::TransferScope {
     void OpenRead() {
         k_.f = OpenFileNoWait(path_, false);
         if (!k_.f) ThrowFileError(path_, "Cannot open file");
-        std::setvbuf(k_.f, nullptr, _IOFBF, kFileBufferSize);
+        // Given no buffer of its own, the C library may ignore the size and read a few
+        // kilobytes per call: a read of the file every other packet.
+        rbuf_.resize(kFileBufferSize);
+        std::setvbuf(k_.f, rbuf_.data(), _IOFBF, rbuf_.size());
     }
 
     void OpenWrite() {
@@ -163,6 +170,17 @@ class tKmodem::TransferScope {
         if (wlen_ == wbuf_.size()) FlushWrites();
     }
 
+    void Put(const std::uint8_t* from, std::size_t n) {
+        while (n > 0) {
+            const std::size_t part = std::min(n, wbuf_.size() - wlen_);
+            std::memcpy(wbuf_.data() + wlen_, from, part);
+            wlen_ += part;
+            from += part;
+            n -= part;
+            if (wlen_ == wbuf_.size()) FlushWrites();
+        }
+    }
+
     // Normal end: closes the file (reporting write errors), then stops the meter.
     void Close() {
         if (k_.f) {
@@ -184,6 +202,7 @@ class tKmodem::TransferScope {
 
     tKmodem& k_;
     std::string path_;
+    std::vector<char> rbuf_;  // the read file's buffer; every way out closes the file first
     std::vector<std::uint8_t> wbuf_;
     std::size_t wlen_ = 0;
     bool closed_ = false;
@@ -238,6 +257,27 @@ std::int32_t tKmodem::WaitByte(std::int32_t timeOut) {
         host_.ProcessMessages();
         if (canceled) return KM_USER_CANCEL;
         if (kmodem_In && kmodem_In(c)) return c;
+    }
+}
+
+std::int32_t tKmodem::WaitBytes(std::uint8_t* to, std::int32_t max, std::int32_t timeOut) {
+    if (!kmodem_Read) {
+        const std::int32_t c = WaitByte(timeOut);
+        if (c < 0) return c;
+        *to = static_cast<std::uint8_t>(c);
+        return 1;
+    }
+    if (canceled) return KM_USER_CANCEL;
+    if (const std::int32_t n = kmodem_Read(to, max); n > 0) return n;
+    // The same deadline and cancel points as WaitByte.
+    const std::uint64_t start = host_.NowMs();
+    const std::int64_t limitMs = std::int64_t{timeOut} * KM_MS_PER_TIMEOUT_UNIT;
+    for (;;) {
+        if (timeOut != KM_NO_TIMEOUT && static_cast<std::int64_t>(host_.NowMs() - start) > limitMs)
+            return KM_TIMEOUT;
+        host_.ProcessMessages();
+        if (canceled) return KM_USER_CANCEL;
+        if (const std::int32_t n = kmodem_Read(to, max); n > 0) return n;
     }
 }
 
@@ -450,6 +490,7 @@ std::int32_t tKmodem::ReceiveFile(const std::string& FileName) {
     TransferScope scope(*this, FileName);
     scope.OpenWrite();
     log_.clear();
+    std::vector<std::uint8_t> rx(kReadChunk);
 
     f_qtRX = 0;
     received64_ = 0;
@@ -543,23 +584,35 @@ std::int32_t tKmodem::ReceiveFile(const std::string& FileName) {
                 }
                 Log("Get CMD DATA (0x%X) - size %d", static_cast<unsigned>(cmd), int{size});
                 checksum = 0;
-                for (int i = 0; i < size; ++i) {
-                    outcome = WaitByte(timerOutValue);
-                    if (outcome < 0) {
+                // The checksum byte may come in the same piece as the last data bytes: asking
+                // for it too lets the port wake us once for the whole rest of the frame.
+                std::int32_t sum = -1;
+                for (std::int32_t i = 0; i < size;) {
+                    const std::int32_t want =
+                        std::min<std::int32_t>(size - i + 1, static_cast<std::int32_t>(rx.size()));
+                    const std::int32_t n = WaitBytes(rx.data(), want, timerOutValue);
+                    if (n < 0) {
+                        outcome = n;
                         Log("Erro durante recepção dados %d ", outcome);
                         break;
                     }
-                    scope.Put(static_cast<std::uint8_t>(outcome));
-                    ++received64_;
-                    checksum += static_cast<std::uint32_t>(outcome);
-                    if (useDebug) Log("  rx 0x%X (%d)", static_cast<unsigned>(outcome), i);
+                    const std::int32_t data = std::min<std::int32_t>(n, size - i);
+                    scope.Put(rx.data(), static_cast<std::size_t>(data));
+                    received64_ += static_cast<std::uint64_t>(data);
+                    for (std::int32_t j = 0; j < data; ++j) {
+                        checksum += rx[static_cast<std::size_t>(j)];
+                        if (useDebug)
+                            Log("  rx 0x%X (%d)", unsigned{rx[static_cast<std::size_t>(j)]}, i + j);
+                    }
+                    if (n > data) sum = rx[static_cast<std::size_t>(data)];
+                    i += data;
                 }
                 if (outcome < 0) break;
                 calcByteRate += size;
                 f_qtRX += size;
                 Log("Receive %u bytes de %u bytes", f_qtRX, f_size);
                 const unsigned computed = checksum & 0xFF;
-                outcome = WaitByte(timerOutValue);
+                outcome = sum >= 0 ? sum : WaitByte(timerOutValue);
                 if (outcome < 0) {
                     Log("Erro na espera checksum %d ", outcome);
                 } else if (static_cast<unsigned>(outcome) == computed) {

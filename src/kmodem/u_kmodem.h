@@ -71,6 +71,10 @@ enum class tSts : std::uint8_t {
 using tKmodem_Out = std::function<std::int32_t(const std::uint8_t* c, std::int32_t size)>;
 // Reads one byte; false when none arrived within the port's own short read wait.
 using tKmodem_In = std::function<bool(std::uint8_t& c)>;
+// Optional: takes up to max received bytes at once, waiting like tKmodem_In when none have
+// arrived; returns how many it took (0 when none arrived within the port's short read wait).
+// With it a data frame is taken a buffer at a time instead of a byte per call.
+using tKmodem_Read = std::function<std::int32_t(std::uint8_t* buf, std::int32_t max)>;
 // Discards pending received bytes (inBuf) and/or pending unsent bytes (outBuf).
 using tKmodem_Flush = std::function<void(bool inBuf, bool outBuf)>;
 
@@ -137,6 +141,7 @@ class tKmodem {
     bool useDebug = false;
     tKmodem_Out kmodem_Out;
     tKmodem_In kmodem_In;
+    tKmodem_Read kmodem_Read;  // may stay empty: kmodem_In is then used byte by byte
     tKmodem_Flush kmodem_Flush;
     std::uint32_t maxByteRate = 0;
 
@@ -147,6 +152,8 @@ class tKmodem {
     class TransferScope;
 
     std::int32_t WaitByte(std::int32_t timeOut);
+    // Like WaitByte for up to max bytes into to: the count (at least 1) or a negative code.
+    std::int32_t WaitBytes(std::uint8_t* to, std::int32_t max, std::int32_t timeOut);
     void Flush();
     void RateTimerTick();
     void StartRateTimer();

@@ -237,6 +237,82 @@ TEST(KmodemReceive, UserCancelPacketSizeAndStartCommand) {
     }
 }
 
+// With a reader of whole pieces bound, the engine takes a data frame a piece at a time; the
+// file, the replies, what it leaves unread and its debug log are those of the byte-by-byte path.
+TEST(KmodemReceive, PiecesGiveTheSameTransferAsSingleBytes) {
+    const Bytes file = kmtest::RandomBytes(3000, 11);
+    Bytes script = kmtest::TransmitterScript(file, 1024);
+    script.push_back('!');  // after the finish: not the engine's to take
+    auto run = [&](std::vector<std::size_t> pieces, std::string& log) {
+        RxRig r;
+        r.km.useDebug = true;
+        if (!pieces.empty()) r.port.BindRead(r.km, pieces);
+        EXPECT_EQ(r.Receive(script), KM_OK);
+        EXPECT_EQ(r.Received(), file);
+        EXPECT_EQ(r.port.sent, Bytes(3, 0xFF));
+        EXPECT_EQ(r.port.input, (std::deque<std::uint8_t>{'!'}));
+        for (std::int32_t max : r.port.maxAsked) {
+            EXPECT_GT(max, 0);
+            EXPECT_LE(max, 1025);  // the rest of a frame and its checksum, never more
+        }
+        log = kmtest::ReadText(r.dir / KM_LOG_RX);
+        return r.port.maxAsked.size();
+    };
+    std::string bytewise, whole, ragged, single;
+    run({}, bytewise);
+    // The whole rest of a frame per call: one call per packet, checksum included.
+    EXPECT_EQ(run({1 << 20}, whole), 3u);
+    // Pieces that end anywhere: mid-frame, on the last data byte, on the checksum.
+    EXPECT_GT(run({1, 7, 300, 2, 1023}, ragged), 3u);
+    run({1}, single);
+    EXPECT_FALSE(bytewise.empty());
+    EXPECT_EQ(whole, bytewise);
+    EXPECT_EQ(ragged, bytewise);
+    EXPECT_EQ(single, bytewise);
+}
+
+TEST(KmodemReceive, PiecesKeepChecksumTimeOutAndCancel) {
+    {
+        // A wrong checksum that comes with the data is still refused.
+        RxRig r;
+        r.port.BindRead(r.km, {100});
+        EXPECT_EQ(r.Receive({1, 3, 0, 0, 0, 2, 3, 0, 4, 'a', 'b', 'c', 0x27, 0x08}),
+                  KM_CHECKSUM_ERROR);
+        EXPECT_TRUE(r.port.sent.empty());
+        EXPECT_EQ(r.Received(), (Bytes{'a', 'b', 'c'}));
+        EXPECT_EQ(r.port.input, (std::deque<std::uint8_t>{0x08}));
+    }
+    for (const bool checksumMissing : {false, true}) {
+        // Silence inside the data, or just before the checksum: -15 after 5 x 864 ms, each
+        // logged as the byte-by-byte path logs it.
+        RxRig r;
+        r.km.useDebug = true;
+        r.port.BindRead(r.km, {2});
+        Bytes script = {1, 5, 0, 0, 0, 2, 5, 0, 4, 'a', 'b', 'c'};
+        if (checksumMissing) script.insert(script.end(), {'d', 'e'});
+        const std::uint64_t t0 = r.host.NowMs();
+        EXPECT_EQ(r.Receive(script), KM_TIMEOUT);
+        EXPECT_GE(r.host.NowMs() - t0, 4320u);
+        EXPECT_LE(r.host.NowMs() - t0, 4400u);
+        const std::string log = kmtest::ReadText(r.dir / KM_LOG_RX);
+        const std::string want =
+            checksumMissing ? "Erro na espera checksum -15 \r\n" : " dados -15 \r\n";
+        EXPECT_NE(log.find(want), std::string::npos) << log;
+        EXPECT_EQ(r.Received(), Bytes(script.begin() + 9, script.end()));
+    }
+    {
+        // A stop while a frame is half in ends the wait at once, without a reply.
+        RxRig r;
+        r.port.BindRead(r.km, {3});
+        r.host.onProcessMessages = [&] {
+            if (r.port.input.empty()) r.km.canceled = true;
+        };
+        EXPECT_EQ(r.Receive({1, 9, 0, 0, 0, 2, 9, 0, 4, 'a', 'b', 'c', 'd'}), KM_USER_CANCEL);
+        EXPECT_TRUE(r.port.sent.empty());
+        EXPECT_EQ(r.Received(), (Bytes{'a', 'b', 'c', 'd'}));
+    }
+}
+
 TEST(KmodemReceive, FileErrorsAreThrownAfterCleanup) {
     {
         RxRig r;

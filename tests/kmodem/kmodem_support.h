@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -126,6 +127,22 @@ class ScriptedPort {
             return true;
         };
         k.kmodem_Flush = [this](bool inBuf, bool outBuf) { flushes.emplace_back(inBuf, outBuf); };
+    }
+    // Also hands the engine whole pieces: the sizes in turn (cycling), each cut to what the
+    // engine asked for and to what is there. maxAsked records each request.
+    std::vector<std::int32_t> maxAsked;
+    void BindRead(tKmodem& k, std::vector<std::size_t> pieces) {
+        k.kmodem_Read = [this, pieces, next = std::size_t{0}](std::uint8_t* to,
+                                                              std::int32_t max) mutable {
+            maxAsked.push_back(max);
+            std::size_t n = std::min({pieces[next++ % pieces.size()],
+                                      static_cast<std::size_t>(std::max(0, max)), input.size()});
+            for (std::size_t i = 0; i < n; ++i) {
+                to[i] = input.front();
+                input.pop_front();
+            }
+            return static_cast<std::int32_t>(n);
+        };
     }
     void Push(std::initializer_list<std::uint8_t> b) { input.insert(input.end(), b); }
     void Push(const Bytes& b) { input.insert(input.end(), b.begin(), b.end()); }
