@@ -192,6 +192,10 @@ int Transfer(const Options& o) {
         sendHeld();
         return driver.getChar(c);
     };
+    k.kmodem_Read = [&](std::uint8_t* buf, std::int32_t max) {
+        sendHeld();
+        return driver.getBlock(buf, max);
+    };
     k.kmodem_Flush = [&](bool in, bool out) {
         sendHeld();
         driver.FlushBuffers(in, out);
