@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTextLayout>
@@ -59,24 +60,24 @@ void RxView::ReplaceLine(int index, std::string_view text) {
     line.assign(text);
     widestLine_ = std::max(widestLine_, line.size());
     caretLine_ = index;
-    ScheduleRefresh();
+    MarkChanged(firstNumber_ + index);
 }
 
 void RxView::AppendLine(std::string_view text) {
+    MarkChanged(firstNumber_ + LineCount());
     lines_.emplace_back(text);
     widestLine_ = std::max(widestLine_, text.size());
     caretLine_ = LineCount() - 1;
-    ScheduleRefresh();
 }
 
 void RxView::AppendLines(const std::vector<std::string>& lines) {
     if (lines.empty()) return;
+    MarkChanged(firstNumber_ + LineCount());
     for (const std::string& line : lines) {
         lines_.push_back(line);
         widestLine_ = std::max(widestLine_, line.size());
     }
     caretLine_ = LineCount() - 1;
-    ScheduleRefresh();
 }
 
 void RxView::RemoveLine(int index) {
@@ -90,7 +91,7 @@ void RxView::RemoveLine(int index) {
     if (topNumber_ > removed) --topNumber_;
     ClampSelection();
     caretLine_ = std::clamp(caretLine_, 0, std::max(LineCount() - 1, 0));
-    ScheduleRefresh();
+    MarkChanged(removed);
 }
 
 void RxView::RemoveFirstLines(int count) {
@@ -112,6 +113,7 @@ void RxView::Clear() {
     anchor_ = cursor_ = Place{firstNumber_, 0};
     selecting_ = false;
     topNumber_ = firstNumber_;
+    repaintAll_ = true;
     ScheduleRefresh();
 }
 
@@ -211,11 +213,17 @@ void RxView::ClampSelection() {
 void RxView::setLineWrapMode(LineWrapMode mode) {
     if (mode == wrap_) return;
     wrap_ = mode;
+    repaintAll_ = true;
     Refresh();
 }
 
 void RxView::ScheduleRefresh() {
     if (!refreshTimer_.isActive()) refreshTimer_.start();
+}
+
+void RxView::MarkChanged(std::int64_t number) {
+    changedFrom_ = std::min(changedFrom_, number);
+    ScheduleRefresh();
 }
 
 int RxView::CharWidth() const {
@@ -313,13 +321,40 @@ void RxView::UpdateBars() {
 void RxView::Refresh() {
     refreshTimer_.stop();
     UpdateBars();
-    viewport()->update();
+    const std::int64_t top = firstNumber_ + verticalScrollBar()->value();
+    const int hValue = horizontalScrollBar()->value();
+    const int rowHeight = LineHeight();
+    const int rows = viewport()->height() / rowHeight + 1;
+    // Unwrapped rows all have one height, so when the text only moved up and changed below
+    // some line, the picture moves the same way: the pixels that are still right are moved,
+    // and only the rows that changed are drawn again. A stream that adds a few lines per
+    // frame then costs a few rows of text per frame, not a whole window of it.
+    const bool moveOnly = !repaintAll_ && wrap_ == NoWrap && hValue == paintedH_ &&
+                          top >= paintedTop_ && top - paintedTop_ < rows;
+    if (moveOnly) {
+        const auto shift = static_cast<int>(top - paintedTop_);
+        if (shift > 0) viewport()->scroll(0, -shift * rowHeight);
+        if (changedFrom_ != kNothingChanged) {
+            const std::int64_t row = std::max<std::int64_t>(changedFrom_ - top, 0);
+            if (row < rows) {
+                const int y = kMargin + static_cast<int>(row) * rowHeight;
+                viewport()->update(QRect(0, y, viewport()->width(), viewport()->height() - y));
+            }
+        }
+    } else {
+        viewport()->update();
+    }
+    paintedTop_ = top;
+    paintedH_ = hValue;
+    changedFrom_ = kNothingChanged;
+    repaintAll_ = false;
 }
 
-void RxView::paintEvent(QPaintEvent*) {
+void RxView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     const QPalette pal = palette();
-    painter.fillRect(viewport()->rect(), pal.color(QPalette::Base));
+    const QRect area = event->rect();
+    painter.fillRect(area, pal.color(QPalette::Base));
     painter.setPen(pal.color(QPalette::Text));
     const int count = LineCount();
     const Place from = std::min(anchor_, cursor_);
@@ -329,11 +364,17 @@ void RxView::paintEvent(QPaintEvent*) {
     selected.setBackground(pal.brush(QPalette::Highlight));
     selected.setForeground(pal.brush(QPalette::HighlightedText));
     const int charWidth = CharWidth();
+    const int rowHeight = LineHeight();
     qreal y = kMargin;
-    for (int i = verticalScrollBar()->value(); i < count && y < viewport()->height(); ++i) {
+    for (int i = verticalScrollBar()->value(); i < count && y <= area.bottom(); ++i) {
+        if (wrap_ == NoWrap && y + rowHeight <= area.top()) {
+            y += rowHeight;  // above what needs drawing
+            continue;
+        }
         QTextLayout layout;
         int firstColumn = 0;
-        const qreal height = Layout(i, layout, &firstColumn);
+        const qreal laidOut = Layout(i, layout, &firstColumn);
+        const qreal height = wrap_ == NoWrap ? rowHeight : laidOut;
         QList<QTextLayout::FormatRange> ranges;
         const std::int64_t number = firstNumber_ + i;
         if (selection && number >= from.line && number <= to.line) {
@@ -361,21 +402,27 @@ void RxView::paintEvent(QPaintEvent*) {
 
 void RxView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
-    UpdateBars();
+    repaintAll_ = true;
+    Refresh();
 }
 
 void RxView::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange) Refresh();
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange) {
+        repaintAll_ = true;
+        Refresh();
+    }
 }
 
 void RxView::scrollContentsBy(int, int) {
-    if (!settingBars_) {
-        // The user moved the view: follow the end only while it is shown.
-        QScrollBar* v = verticalScrollBar();
-        follow_ = v->value() >= v->maximum();
-        topNumber_ = firstNumber_ + v->value();
-    }
+    // While the refresh sets the bars it also decides what to draw again.
+    if (settingBars_) return;
+    // The user moved the view: follow the end only while it is shown.
+    QScrollBar* v = verticalScrollBar();
+    follow_ = v->value() >= v->maximum();
+    topNumber_ = firstNumber_ + v->value();
+    paintedTop_ = topNumber_;
+    paintedH_ = horizontalScrollBar()->value();
     viewport()->update();
 }
 
@@ -401,7 +448,8 @@ RxView::Place RxView::PlaceAt(const QPoint& point) const {
     for (int i = verticalScrollBar()->value(); i < count; ++i) {
         QTextLayout layout;
         int firstColumn = 0;
-        const qreal height = Layout(i, layout, &firstColumn);
+        const qreal laidOut = Layout(i, layout, &firstColumn);
+        const qreal height = wrap_ == NoWrap ? LineHeight() : laidOut;
         if (point.y() < y + height || i == count - 1) {
             const int length = static_cast<int>(lines_[static_cast<std::size_t>(i)].size());
             int column = length;

@@ -15,6 +15,7 @@
 #include <QAbstractScrollArea>
 #include <QString>
 #include <QTimer>
+#include <climits>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -92,10 +93,17 @@ class RxView : public QAbstractScrollArea, public LineBox {
     bool follow_ = true;
     std::int64_t topNumber_ = 0;  // first line shown while not following the end
     bool settingBars_ = false;
+    // What the picture on screen shows, so a refresh can move it rather than draw it again.
+    static constexpr std::int64_t kNothingChanged = INT64_MAX;
+    std::int64_t paintedTop_ = 0;
+    int paintedH_ = 0;
+    std::int64_t changedFrom_ = kNothingChanged;  // first line written since the last refresh
+    bool repaintAll_ = true;
     LineWrapMode wrap_ = WidgetWidth;
     QTimer refreshTimer_;
 
     void ScheduleRefresh();
+    void MarkChanged(std::int64_t number);
     void UpdateBars();
     int CharWidth() const;
     int LineHeight() const;
