@@ -21,6 +21,9 @@ namespace {
 constexpr int kMargin = 4;
 // About one frame: a flood of chunks is shown at this rate, not at the rate chunks arrive.
 constexpr int kRefreshMs = 16;
+// While more than a window of new lines comes per frame nobody can read them as they pass, so
+// the view jumps, as terminals do, at a rate that costs little.
+constexpr int kJumpRefreshMs = 100;
 // Characters laid out beyond the visible ones when a line is cut to the viewport, so that
 // glyphs wider than the average one do not leave a gap at the right edge.
 constexpr int kSpareColumns = 8;
@@ -36,6 +39,8 @@ RxView::RxView(QWidget* parent) : QAbstractScrollArea(parent) {
     refreshTimer_.setInterval(kRefreshMs);
     connect(&refreshTimer_, &QTimer::timeout, this, &RxView::Refresh);
     viewport()->setCursor(Qt::IBeamCursor);
+    // paintEvent fills what it draws; a second fill by the widget would only cost time.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     verticalScrollBar()->setSingleStep(1);
 }
@@ -218,7 +223,7 @@ void RxView::setLineWrapMode(LineWrapMode mode) {
 }
 
 void RxView::ScheduleRefresh() {
-    if (!refreshTimer_.isActive()) refreshTimer_.start();
+    if (!refreshTimer_.isActive()) refreshTimer_.start(jumping_ ? kJumpRefreshMs : kRefreshMs);
 }
 
 void RxView::MarkChanged(std::int64_t number) {
@@ -329,6 +334,7 @@ void RxView::Refresh() {
     // some line, the picture moves the same way: the pixels that are still right are moved,
     // and only the rows that changed are drawn again. A stream that adds a few lines per
     // frame then costs a few rows of text per frame, not a whole window of it.
+    jumping_ = follow_ && top - paintedTop_ >= rows;
     const bool moveOnly = !repaintAll_ && wrap_ == NoWrap && hValue == paintedH_ &&
                           top >= paintedTop_ && top - paintedTop_ < rows;
     if (moveOnly) {

@@ -99,6 +99,7 @@ class RxView : public QAbstractScrollArea, public LineBox {
     int paintedH_ = 0;
     std::int64_t changedFrom_ = kNothingChanged;  // first line written since the last refresh
     bool repaintAll_ = true;
+    bool jumping_ = false;  // the last refresh moved the view by more than a window
     LineWrapMode wrap_ = WidgetWidth;
     QTimer refreshTimer_;
 
