@@ -325,6 +325,33 @@ TEST_F(DriverTest, CallbackModeHandsOutChunksPerTick) {
     EXPECT_EQ(dev->RxQueued(), 2u);
 }
 
+TEST_F(DriverTest, ATickWaitsForARefillOnlyWhileTheLineOutrunsItsReads) {
+    std::vector<std::size_t> chunks;
+    drv->SetOnReceiveData([&](TCommPortDriver*, const std::uint8_t*, std::int32_t n) {
+        chunks.push_back(static_cast<std::size_t>(n));
+    });
+    drv->SetComPortInBufSize(100);
+    ASSERT_TRUE(drv->Connect());
+
+    // Two full buffers waiting, and more on its way: the tick stays for it rather than leaving
+    // it to the next period (a port's queue is small; a fast line would overflow it).
+    dev->RemoteWrite(Pattern(200));
+    dev->ScheduleRemoteWrite(drv->ComPortPollingDelay() + 1, Pattern(30));
+    Tick();
+    EXPECT_EQ(chunks, (std::vector<std::size_t>{100, 100, 30}));
+
+    // A slow line: the first short read ends the tick at once, later bytes wait for a tick.
+    chunks.clear();
+    dev->RemoteWrite(Pattern(50));
+    dev->ScheduleRemoteWrite(drv->ComPortPollingDelay() + 1, Pattern(10));
+    const std::uint64_t before = host.NowMs();
+    Tick();
+    EXPECT_EQ(chunks, std::vector<std::size_t>{50});
+    EXPECT_EQ(host.NowMs() - before, drv->ComPortPollingDelay());  // no time spent waiting
+    Tick();
+    EXPECT_EQ(chunks, (std::vector<std::size_t>{50, 10}));
+}
+
 TEST_F(DriverTest, CallbackThatChangesTheDriverEndsTheTick) {
     drv->SetComPortInBufSize(100);
     ASSERT_TRUE(drv->Connect());
