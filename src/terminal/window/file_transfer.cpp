@@ -438,11 +438,14 @@ std::int32_t tFileTransfer::RunKmodem(const QString& FileName, bool transmit) {
         return drv->SendData(c, size);
     };
     k.kmodem_In = [drv](std::uint8_t& c) { return drv->getChar(c); };
+    // A data frame is taken a buffer at a time: one wait and one read per packet, not per byte.
+    k.kmodem_Read = [drv](std::uint8_t* buf, std::int32_t max) { return drv->getBlock(buf, max); };
     ScopeExit unbind([this, &k] {
         RestoreReceiveHandler();
         k.kmodem_Flush = {};
         k.kmodem_Out = {};
         k.kmodem_In = {};
+        k.kmodem_Read = {};
     });
     const std::string path = PathOf(FileName);
     const std::int32_t result = transmit ? k.TransmitFile(path) : k.ReceiveFile(path);
