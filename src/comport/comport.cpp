@@ -14,7 +14,7 @@ namespace {
 
 // A callback mode tick keeps reading while the line is busy; these bound one tick so a line
 // faster than the UI can render still lets the window breathe between ticks.
-constexpr int kMaxChunksPerTick = 64;
+constexpr int kMaxChunksPerTick = 256;
 constexpr std::uint64_t kBusyTickMs = 10;
 // A busy tick that finds the OS queue empty waits this long for it to refill before it ends.
 constexpr std::uint32_t kBusyRefillWaitMs = 1;
@@ -298,6 +298,8 @@ void TCommPortDriver::PollTimerTick() {
             if (epoch != epoch_ || !Connected() || !FOnReceiveData) return;
             // A slow line: a short first read is all there is for now.
             if (n < size && total < size) break;
+            // A view slower than the line: the window gets its turn, the rest waits a tick.
+            if (host_.NowMs() - start >= kBusyTickMs) break;
         }
     }
     PacePolling(total >= size);
