@@ -334,6 +334,7 @@ TEST_F(ListsTest, ANewStorageFolderWaitsForTheNextStart) {
     EXPECT_EQ(w->ListsFolder, QDir::toNativeSeparators(elsewhere));
     EXPECT_EQ(dialogs.Warnings(),
               std::vector<QString>{"Restart the application to validate the change."});
+    EXPECT_EQ(dialogs.asked.back().title, "ATTENTION");
     EXPECT_EQ(Files(), std::vector<QString>{"a.cmds"});  // nothing rescanned
     AddCommand("still here");
     Close();

@@ -260,7 +260,7 @@ void CommandLists::rocaroLocaldeArmazenamentodasListas1Click() {
     folder = QDir::toNativeSeparators(folder);
     while (folder.size() > 1 && (folder.endsWith('/') || folder.endsWith('\\'))) folder.chop(1);
     w.ListsFolder = folder;
-    w.dialogs().Warning(&w, kRestart);
+    w.dialogs().Warning(&w, kRestart, "ATTENTION");
 }
 
 // ---------------------------------------------------------------------------------------------

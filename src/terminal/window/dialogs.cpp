@@ -105,8 +105,8 @@ bool QtDialogs::ChooseColor(QWidget* parent, QColor& color) {
     return true;
 }
 
-void QtDialogs::Warning(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Warning, "Warning", text, QMessageBox::Ok, parent);
+void QtDialogs::Warning(QWidget* parent, const QString& text, const QString& caption) {
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, parent);
     box.exec();
 }
 
@@ -190,8 +190,8 @@ bool ScriptedDialogs::ChooseColor(QWidget*, QColor& color) {
     return true;
 }
 
-void ScriptedDialogs::Warning(QWidget*, const QString& text) {
-    asked.push_back({Kind::Warning, {}, text, {}, {}});
+void ScriptedDialogs::Warning(QWidget*, const QString& text, const QString& caption) {
+    asked.push_back({Kind::Warning, caption, text, {}, {}});
 }
 
 bool ScriptedDialogs::Question(QWidget*, const QString& text) {

@@ -28,7 +28,8 @@ class Dialogs {
     virtual bool ChooseFont(QWidget* parent, QFont& font, QColor& color) = 0;
     virtual bool ChooseColor(QWidget* parent, QColor& color) = 0;
     // Warning box with one OK button.
-    virtual void Warning(QWidget* parent, const QString& text) = 0;
+    virtual void Warning(QWidget* parent, const QString& text, const QString& caption) = 0;
+    void Warning(QWidget* parent, const QString& text) { Warning(parent, text, "Warning"); }
     // Warning box with Yes and No; true only for Yes.
     virtual bool Question(QWidget* parent, const QString& text) = 0;
     // The report of an error that escaped an event handler.
@@ -44,7 +45,8 @@ class QtDialogs : public Dialogs {
     QString ChooseFolder(QWidget* parent, const QString& title, const QString& folder) override;
     bool ChooseFont(QWidget* parent, QFont& font, QColor& color) override;
     bool ChooseColor(QWidget* parent, QColor& color) override;
-    void Warning(QWidget* parent, const QString& text) override;
+    using Dialogs::Warning;
+    void Warning(QWidget* parent, const QString& text, const QString& caption) override;
     bool Question(QWidget* parent, const QString& text) override;
     void Error(QWidget* parent, const QString& text) override;
 };
@@ -56,7 +58,7 @@ class ScriptedDialogs : public Dialogs {
     enum class Kind { OpenFile, SaveFile, Folder, Font, Color, Warning, Question, Error };
     struct Asked {
         Kind kind;
-        QString title;  // title of a file or folder chooser
+        QString title;  // title of a file or folder chooser, caption of a warning box
         QString text;   // text of a box
         QString folder;
         QString filter;
@@ -85,7 +87,8 @@ class ScriptedDialogs : public Dialogs {
     QString ChooseFolder(QWidget* parent, const QString& title, const QString& folder) override;
     bool ChooseFont(QWidget* parent, QFont& font, QColor& color) override;
     bool ChooseColor(QWidget* parent, QColor& color) override;
-    void Warning(QWidget* parent, const QString& text) override;
+    using Dialogs::Warning;
+    void Warning(QWidget* parent, const QString& text, const QString& caption) override;
     bool Question(QWidget* parent, const QString& text) override;
     void Error(QWidget* parent, const QString& text) override;
 };
