@@ -13,6 +13,7 @@
 #include "terminal/whole_file.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/font_choice.h"
+#include "terminal/window/menu_actions.h"
 #include "terminal/window/rx_view.h"
 #include "terminal/window/terminal.h"
 
@@ -80,22 +81,11 @@ DisplayMenus::DisplayMenus(TfrmTerminal& window)
 
 void DisplayMenus::BuildMenus() {
     auto menuFor = [this](QMenu*& menu, QWidget* box, const char* name) {
-        if (!menu) {
-            menu = new QMenu(&w);
-            menu->setObjectName(name);
-            box->setContextMenuPolicy(Qt::CustomContextMenu);
-            connect(box, &QWidget::customContextMenuRequested, menu,
-                    [box, menu](const QPoint& pos) { menu->popup(box->mapToGlobal(pos)); });
-        }
-        menu->clear();
-        return menu;
+        return PopupMenuFor(&w, menu, box, name);
     };
     auto add = [this](QMenu* menu, const char* caption, const char* name,
                       void (DisplayMenus::*fn)()) {
-        QAction* a = menu->addAction(QString::fromUtf8(caption));
-        a->setObjectName(name);
-        connect(a, &QAction::triggered, this,
-                [this, fn] { RunReported(w.dialogs(), &w, [this, fn] { (this->*fn)(); }); });
+        AddReportedAction(this, w.dialogs(), &w, menu, caption, name, fn);
     };
 
     QMenu* rx = menuFor(w.popMenu1, w.memoUart, "popMenu1");
