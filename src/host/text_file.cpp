@@ -39,9 +39,28 @@ void WriteTextLines(const std::string& path, const std::vector<std::string>& lin
     }
 }
 
+std::filesystem::path PathFromUtf8(const std::string& name) {
+#ifdef _WIN32
+    // The narrow open functions would read the name in the ANSI code page: any character
+    // outside it would name another file or none.
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
+#else
+    return std::filesystem::path(name);
+#endif
+}
+
+std::string PathToUtf8(const std::filesystem::path& path) {
+#ifdef _WIN32
+    const std::u8string s = path.u8string();
+    return std::string(s.begin(), s.end());
+#else
+    return path.string();
+#endif
+}
+
 std::FILE* OpenFileNoWait(const std::string& path, bool forWrite) {
 #ifdef _WIN32
-    return std::fopen(path.c_str(), forWrite ? "wb" : "rb");
+    return _wfopen(PathFromUtf8(path).c_str(), forWrite ? L"wb" : L"rb");
 #else
     const int flags = (forWrite ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
     const int fd = ::open(path.c_str(), flags, 0666);

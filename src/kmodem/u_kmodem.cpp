@@ -153,7 +153,7 @@ class tKmodem::TransferScope {
 
     std::uint64_t Size() const {
         std::error_code ec;
-        const auto n = std::filesystem::file_size(path_, ec);
+        const auto n = std::filesystem::file_size(PathFromUtf8(path_), ec);
         if (ec) ThrowFileErrorCode(path_, "Cannot get the size of file", ec);
         return n;
     }
@@ -352,7 +352,7 @@ std::int32_t tKmodem::TransmitFile(const std::string& FileName) {
     // missing file still fails the usual way, after the start command.
     {
         std::error_code ec;
-        const auto len = std::filesystem::file_size(FileName, ec);
+        const auto len = std::filesystem::file_size(PathFromUtf8(FileName), ec);
         if (!ec && len > std::numeric_limits<std::uint32_t>::max()) return KM_FILE_TOO_LARGE;
     }
     Flush();

@@ -88,23 +88,6 @@ fs::path TempPathFor(const fs::path& target, int attempt) {
 
 }  // namespace
 
-fs::path PathFromUtf8(const std::string& utf8) {
-#ifdef _WIN32
-    return fs::path(std::u8string(utf8.begin(), utf8.end()));
-#else
-    return fs::path(utf8);
-#endif
-}
-
-std::string PathToUtf8(const fs::path& path) {
-#ifdef _WIN32
-    const std::u8string s = path.u8string();
-    return std::string(s.begin(), s.end());
-#else
-    return path.string();
-#endif
-}
-
 std::optional<std::string> ReadFileIfExists(const std::string& path, std::size_t maxBytes) {
 #ifdef _WIN32
     std::FILE* f = OpenFile(PathFromUtf8(path), "rb");

@@ -8,10 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace corvel {
+#include "host/text_file.h"
 
-std::filesystem::path PathFromUtf8(const std::string& utf8);
-std::string PathToUtf8(const std::filesystem::path& path);
+namespace corvel {
 
 // The whole content of a file. Throws FileError when the file cannot be opened or read, or when
 // it is larger than maxBytes (nothing that large is one of our text files, and loading it would

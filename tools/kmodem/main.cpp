@@ -19,6 +19,12 @@
 #include "kmodem/u_kmodem.h"
 #include "options.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+#endif
+
 namespace {
 
 using corvel::tool::Options;
@@ -113,7 +119,8 @@ class Progress {
 bool CheckFile(const Options& o, std::string& error) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    const fs::file_status st = fs::status(o.file, ec);
+    const fs::path path = corvel::PathFromUtf8(o.file);
+    const fs::file_status st = fs::status(path, ec);
     if (fs::is_directory(st)) {
         error = o.file + " is a folder";
         return false;
@@ -121,7 +128,11 @@ bool CheckFile(const Options& o, std::string& error) {
     // Opening a FIFO here would wait for its far end for ever; the engine opens it without
     // waiting and reports what it finds.
     if (fs::is_fifo(st)) return true;
-    std::FILE* f = std::fopen(o.file.c_str(), o.mode == Options::Mode::Send ? "rb" : "ab");
+#ifdef _WIN32
+    std::FILE* f = _wfopen(path.c_str(), o.mode == Options::Mode::Send ? L"rb" : L"ab");
+#else
+    std::FILE* f = std::fopen(path.c_str(), o.mode == Options::Mode::Send ? "rb" : "ab");
+#endif
     if (!f) {
         error = std::string("cannot ") + (o.mode == Options::Mode::Send ? "read " : "write ") +
                 o.file + ": " + std::strerror(errno);
@@ -233,10 +244,33 @@ int Transfer(const Options& o) {
     return code < 0 ? -code : code;
 }
 
+// The arguments as UTF-8 on Windows, where argv holds them in the ANSI code page and a file
+// name with other characters would arrive garbled; as given elsewhere.
+std::vector<std::string> Arguments(int argc, char** argv) {
+#ifdef _WIN32
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide) {
+        std::vector<std::string> out;
+        for (int i = 1; i < count; ++i) {
+            const int n =
+                ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+            std::string s(static_cast<std::size_t>(std::max(n, 1)), '\0');
+            ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, s.data(), n, nullptr, nullptr);
+            s.resize(std::strlen(s.c_str()));
+            out.push_back(std::move(s));
+        }
+        ::LocalFree(wide);
+        return out;
+    }
+#endif
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args = Arguments(argc, argv);
     Options o;
     std::string error;
     if (!corvel::tool::ParseOptions(args, o, error)) {
