@@ -247,6 +247,15 @@ std::int32_t tKmodem::WaitByte(std::int32_t timeOut) {
     // A byte that is already there costs no clock reading: on a busy line this is the path of
     // nearly every byte, and reading the clock would cost more than the rest of the work.
     if (kmodem_In && kmodem_In(c)) return c;
+    return WaitPolling(timeOut, [&](std::int32_t& result) {
+        if (!kmodem_In || !kmodem_In(c)) return false;
+        result = c;
+        return true;
+    });
+}
+
+std::int32_t tKmodem::WaitPolling(std::int32_t timeOut,
+                                  const std::function<bool(std::int32_t&)>& got) {
     // The deadline counts from the first empty read, so it may end up to one driver read wait
     // later than it would counting from the call: nothing next to 864 ms units.
     const std::uint64_t start = host_.NowMs();
@@ -256,7 +265,8 @@ std::int32_t tKmodem::WaitByte(std::int32_t timeOut) {
             return KM_TIMEOUT;
         host_.ProcessMessages();
         if (canceled) return KM_USER_CANCEL;
-        if (kmodem_In && kmodem_In(c)) return c;
+        std::int32_t result = 0;
+        if (got(result)) return result;
     }
 }
 
@@ -269,16 +279,10 @@ std::int32_t tKmodem::WaitBytes(std::uint8_t* to, std::int32_t max, std::int32_t
     }
     if (canceled) return KM_USER_CANCEL;
     if (const std::int32_t n = kmodem_Read(to, max); n > 0) return n;
-    // The same deadline and cancel points as WaitByte.
-    const std::uint64_t start = host_.NowMs();
-    const std::int64_t limitMs = std::int64_t{timeOut} * KM_MS_PER_TIMEOUT_UNIT;
-    for (;;) {
-        if (timeOut != KM_NO_TIMEOUT && static_cast<std::int64_t>(host_.NowMs() - start) > limitMs)
-            return KM_TIMEOUT;
-        host_.ProcessMessages();
-        if (canceled) return KM_USER_CANCEL;
-        if (const std::int32_t n = kmodem_Read(to, max); n > 0) return n;
-    }
+    return WaitPolling(timeOut, [&](std::int32_t& result) {
+        result = kmodem_Read(to, max);
+        return result > 0;
+    });
 }
 
 void tKmodem::RateTimerTick() {

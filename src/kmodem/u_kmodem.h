@@ -154,6 +154,9 @@ class tKmodem {
     std::int32_t WaitByte(std::int32_t timeOut);
     // Like WaitByte for up to max bytes into to: the count (at least 1) or a negative code.
     std::int32_t WaitBytes(std::uint8_t* to, std::int32_t max, std::int32_t timeOut);
+    // Their wait after a first empty read: looks again (got sets the result and says true) until
+    // the time-out, between looks letting the window run and the user cancel.
+    std::int32_t WaitPolling(std::int32_t timeOut, const std::function<bool(std::int32_t&)>& got);
     void Flush();
     void RateTimerTick();
     void StartRateTimer();
