@@ -644,19 +644,24 @@ TEST_F(TransferTest, FileErrorsLeaveTheWindowAsAfterANormalEnd) {
         w->btnTxFile->setText("Send File");
     }
 
-    // Escaping an event handler, the error reaches the application's report. (Delivered as a
-    // queued call: thrown through the widgets' mouse handling, Qt leaks a few bytes of the event.)
+    // From a click, the error reaches the application's report, and the window stays usable.
+    // (It is reported in the button's handler: unwinding through the toolkit's mouse handling
+    // would leak the event; the memory-checked build of this test would see it.)
     auto* app = dynamic_cast<CorvelApplication*>(QCoreApplication::instance());
     ASSERT_NE(app, nullptr);
     app->SetDialogs(&dialogs);
     w->kmodem->enabled = false;
     dialogs.files = {missing};
+    QTest::mouseClick(w->btnTxFile, Qt::LeftButton);
+    // An error escaping some other event handler still reaches it through the application.
+    dialogs.files = {missing};
     QMetaObject::invokeMethod(
         w.get(), [this] { w->btnTxFileClick(); }, Qt::QueuedConnection);
     QCoreApplication::processEvents();
     app->SetDialogs(nullptr);
-    ASSERT_EQ(dialogs.Errors().size(), 1u);
+    ASSERT_EQ(dialogs.Errors().size(), 2u);
     EXPECT_TRUE(dialogs.Errors()[0].contains(missing)) << dialogs.Errors()[0].toStdString();
+    EXPECT_EQ(dialogs.Errors()[1], dialogs.Errors()[0]);
     ExpectIdleConnected("Send file");
 }
 

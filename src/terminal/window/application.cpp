@@ -14,17 +14,32 @@ CorvelApplication::CorvelApplication(int& argc, char** argv) : QApplication(argc
 bool CorvelApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
+    } catch (...) {
+        Report(TextOfCurrentException());
+    }
+    return false;
+}
+
+QString CorvelApplication::TextOfCurrentException() {
+    try {
+        throw;
     } catch (const FileError& e) {
         QString text = QString::fromUtf8(e.what());
         const QString path = QString::fromStdString(e.path());
         if (!path.isEmpty() && !text.contains(path)) text += QString(" (%1)").arg(path);
-        Report(text);
+        return text;
     } catch (const std::exception& e) {
-        Report(QString::fromUtf8(e.what()));
+        return QString::fromUtf8(e.what());
     } catch (...) {
-        Report("Unknown error");
+        return "Unknown error";
     }
-    return false;
+}
+
+bool CorvelApplication::ReportCurrentException() {
+    auto* app = dynamic_cast<CorvelApplication*>(QCoreApplication::instance());
+    if (!app) return false;
+    app->Report(TextOfCurrentException());
+    return true;
 }
 
 void CorvelApplication::Report(const QString& text) {

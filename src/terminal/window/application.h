@@ -19,12 +19,29 @@ class CorvelApplication : public QApplication {
     void SetDialogs(Dialogs* dialogs) { dialogs_ = dialogs; }
     int ErrorsReported() const { return errorsReported_; }
 
+    // Inside a catch block: reports the exception being handled as notify() would. False when
+    // the application is not a CorvelApplication (nobody to report to).
+    static bool ReportCurrentException();
+
   private:
     void Report(const QString& text);
+    static QString TextOfCurrentException();
 
     Dialogs* dialogs_ = nullptr;
     int errorsReported_ = 0;
     bool reporting_ = false;
 };
+
+// Runs a handler the toolkit called (a signal's slot): an error it throws is reported right here
+// rather than unwinding through the toolkit's frames, which are not written for it and leak what
+// they hold (the event of a mouse click, for one).
+template <typename Fn>
+void RunHandler(Fn&& fn) {
+    try {
+        fn();
+    } catch (...) {
+        if (!CorvelApplication::ReportCurrentException()) throw;
+    }
+}
 
 }  // namespace corvel

@@ -42,6 +42,7 @@
 #include "config/dialog/config.h"
 #include "help/help.h"
 #include "host/codepage.h"
+#include "terminal/window/application.h"
 #include "terminal/window/command_lists.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/display_menus.h"
@@ -434,26 +435,30 @@ void TfrmTerminal::BuildMenus() {
 }
 
 void TfrmTerminal::ConnectSignals() {
-    connect(btnPort, &QPushButton::clicked, this, [this] { btnPortClick(); });
-    connect(btnConnect, &QPushButton::clicked, this, [this] { btnConnectClick(); });
-    connect(cbxRTSCTS, &QCheckBox::toggled, this, [this] { cbxRTSCTSClick(); });
-    connect(rgrCmdTGroup, &QButtonGroup::idClicked, this, [this] { rgrCmdTClick(); });
+    // Errors of a handler are reported where they happen, never thrown back into the toolkit.
+    const auto handler = [this](void (TfrmTerminal::*fn)()) {
+        return [this, fn] { RunHandler([this, fn] { (this->*fn)(); }); };
+    };
+    connect(btnPort, &QPushButton::clicked, this, handler(&TfrmTerminal::btnPortClick));
+    connect(btnConnect, &QPushButton::clicked, this, handler(&TfrmTerminal::btnConnectClick));
+    connect(cbxRTSCTS, &QCheckBox::toggled, this, handler(&TfrmTerminal::cbxRTSCTSClick));
+    connect(rgrCmdTGroup, &QButtonGroup::idClicked, this, handler(&TfrmTerminal::rgrCmdTClick));
     connect(cbxASCII, &QRadioButton::toggled, this, [this](bool on) {
         if (on) cbxASCIIClick();
     });
     connect(cbxHEX, &QRadioButton::toggled, this, [this](bool on) {
         if (on) cbxHEXClick();
     });
-    connect(cbxWordWrap, &QCheckBox::toggled, this, [this] { cbxWordWrapClick(); });
+    connect(cbxWordWrap, &QCheckBox::toggled, this, handler(&TfrmTerminal::cbxWordWrapClick));
     for (QCheckBox* c : {cbxViewRX_CHAR, cbxViewRX_DEC, cbxViewRX_HEX, cbxViewRX_BIN})
-        connect(c, &QCheckBox::toggled, this, [this] { EnableViewsRX(); });
-    connect(edtSend, &QLineEdit::textChanged, this, [this] { edtSendChange(); });
-    connect(btnSend, &QPushButton::clicked, this, [this] { btnSendClick(); });
-    connect(btnTxFile, &QPushButton::clicked, this, [this] { btnTxFileClick(); });
-    connect(btnRxFile, &QPushButton::clicked, this, [this] { btnRxFileClick(); });
-    connect(btnConfig, &QPushButton::clicked, this, [this] { btnConfigClick(); });
-    connect(btnHelp, &QPushButton::clicked, this, [this] { btnHelpClick(); });
-    connect(btnQuit, &QPushButton::clicked, this, [this] { btQuit(); });
+        connect(c, &QCheckBox::toggled, this, handler(&TfrmTerminal::EnableViewsRX));
+    connect(edtSend, &QLineEdit::textChanged, this, handler(&TfrmTerminal::edtSendChange));
+    connect(btnSend, &QPushButton::clicked, this, handler(&TfrmTerminal::btnSendClick));
+    connect(btnTxFile, &QPushButton::clicked, this, handler(&TfrmTerminal::btnTxFileClick));
+    connect(btnRxFile, &QPushButton::clicked, this, handler(&TfrmTerminal::btnRxFileClick));
+    connect(btnConfig, &QPushButton::clicked, this, handler(&TfrmTerminal::btnConfigClick));
+    connect(btnHelp, &QPushButton::clicked, this, handler(&TfrmTerminal::btnHelpClick));
+    connect(btnQuit, &QPushButton::clicked, this, handler(&TfrmTerminal::btQuit));
 
     uartDriver->OnPortLost = [this](const std::string&) {
         // The driver is inside its own read or write: close the port once it has returned.
