@@ -25,6 +25,18 @@ QPoint RowPoint(const RxView& view, int row, int x = 6) {
         x, 4 + row * view.fontMetrics().lineSpacing() + view.fontMetrics().lineSpacing() / 2);
 }
 
+// An unwrapped view on screen, 300 pixels wide.
+class ShownRxView : public ::testing::Test {
+  protected:
+    void Show(int height) {
+        view.resize(300, height);
+        view.setLineWrapMode(RxView::NoWrap);
+        view.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    }
+    RxView view;
+};
+
 TEST(RxView, KeepsTheLineBoxContract) {
     CheckLineBoxContract([] { return std::make_unique<RxView>(); });
 }
@@ -44,12 +56,8 @@ TEST(RxView, KeepsBytesAsTheyCameAndCopiesThemAsText) {
     EXPECT_EQ(view.toPlainText(), "");
 }
 
-TEST(RxView, FollowsTheEndOncePerFrameAndDrawsOnlyWhatShows) {
-    RxView view;
-    view.resize(300, 120);
-    view.setLineWrapMode(RxView::NoWrap);
-    view.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+TEST_F(ShownRxView, FollowsTheEndOncePerFrameAndDrawsOnlyWhatShows) {
+    ASSERT_NO_FATAL_FAILURE(Show(120));
     view.AppendLines(Numbered(0, 200));
     // Writes do not touch the bars at once: a flood of chunks costs one update per frame.
     EXPECT_TRUE(view.RefreshPending());
@@ -74,12 +82,8 @@ TEST(RxView, FollowsTheEndOncePerFrameAndDrawsOnlyWhatShows) {
     EXPECT_EQ(bar->maximum(), view.LineCount() - 1);  // the long line fills the view alone
 }
 
-TEST(RxView, ASelectionHeldByTheUserSurvivesIncomingTextAndDroppedLines) {
-    RxView view;
-    view.resize(300, 120);
-    view.setLineWrapMode(RxView::NoWrap);
-    view.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+TEST_F(ShownRxView, ASelectionHeldByTheUserSurvivesIncomingTextAndDroppedLines) {
+    ASSERT_NO_FATAL_FAILURE(Show(120));
     view.AppendLines(Numbered(0, 200));
     view.Refresh();
     EXPECT_EQ(view.CaretLine(), 199);
@@ -124,12 +128,8 @@ TEST(RxView, ASelectionHeldByTheUserSurvivesIncomingTextAndDroppedLines) {
     EXPECT_EQ(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
 }
 
-TEST(RxView, SelectionAcrossLinesCopiesThemJoinedByLineBreaks) {
-    RxView view;
-    view.resize(300, 200);
-    view.setLineWrapMode(RxView::NoWrap);
-    view.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+TEST_F(ShownRxView, SelectionAcrossLinesCopiesThemJoinedByLineBreaks) {
+    ASSERT_NO_FATAL_FAILURE(Show(200));
     view.AppendLines({"first", "second", "third"});
     view.Refresh();
     view.verticalScrollBar()->setValue(0);
