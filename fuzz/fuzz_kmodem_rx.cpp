@@ -14,16 +14,10 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "fuzz_support.h"
-#include "host/fake_host.h"
-#include "kmodem/u_kmodem.h"
+#include "fuzz_kmodem.h"
 
 using namespace corvel;
 using namespace corvel::fuzz;
-
-namespace {
-constexpr std::uint64_t kPumpStepMs = 100;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 4) return 0;
@@ -36,51 +30,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FakeHost host;
     host.autoAdvanceMs = kPumpStepMs;
     tKmodem km(host);
-    km.useDebug = flags & 1;
+    ConfigureEngine(km, flags, timeOut, packageSize);
     km.cmdRX = (flags & 2) ? "tx" : "";
-    km.cmd_useEcho = flags & 4;
-    km.cmd_terminator = static_cast<std::uint8_t>((flags >> 3) & 3);
-    km.timerOutValue = timeOut;
-    km.packageSize = packageSize;
-    km.logFolder = ScratchDir().string();
-    const bool stutter = flags & 0x20;
 
-    std::size_t pos = 0;
-    bool skip = false;
-    Bytes sent;
+    FarEnd far{line, lineSize, static_cast<bool>(flags & 0x20)};
+    far.Bind(km);
+    Bytes& sent = far.sent;
     int flushes = 0;
-    km.kmodem_In = [&](std::uint8_t& c) {
-        if (stutter) {
-            skip = !skip;
-            if (skip) return false;
-        }
-        if (pos >= lineSize) return false;
-        c = line[pos++];
-        return true;
-    };
-    km.kmodem_Out = [&](const std::uint8_t* c, std::int32_t n) {
-        sent.insert(sent.end(), c, c + n);
-        return n;
-    };
     km.kmodem_Flush = [&](bool, bool) { ++flushes; };
-
-    // Once the line is silent the receiver must give up within one time-out. The first command
-    // is awaited without a limit, as is everything with timerOutValue 255: there the user gives
-    // up for it.
-    const std::uint64_t limitMs = std::uint64_t{static_cast<std::uint32_t>(timeOut)} * 864;
-    std::uint64_t silentSince = 0;
-    bool silent = false;
-    const std::uint64_t maxPumps = 4 * lineSize + 2000;
-    host.onProcessMessages = [&] {
-        FUZZ_CHECK(host.processMessagesCalls < maxPumps + limitMs / kPumpStepMs);
-        if (pos < lineSize) return;
-        if (!silent) {
-            silent = true;
-            silentSince = host.NowMs();
-        }
-        if (timeOut == KM_NO_TIMEOUT || km.State() == tSts::GET_SIZE_FILE) km.canceled = true;
-        FUZZ_CHECK(host.NowMs() - silentSince <= limitMs + 3 * kPumpStepMs);
-    };
+    // The first command is awaited without a limit, as is everything with timerOutValue 255:
+    // there the user gives up for it.
+    CheckSilenceEnds(host, km, far, timeOut, 4 * lineSize + 2000,
+                     [&] { return timeOut == KM_NO_TIMEOUT || km.State() == tSts::GET_SIZE_FILE; });
 
     const std::string out = ScratchFile("rx.bin");
     std::error_code ec;

@@ -18,16 +18,12 @@
 #include <string_view>
 #include <vector>
 
-#include "fuzz_support.h"
-#include "host/fake_host.h"
-#include "kmodem/u_kmodem.h"
+#include "fuzz_kmodem.h"
 
 using namespace corvel;
 using namespace corvel::fuzz;
 
 namespace {
-
-constexpr std::uint64_t kPumpStepMs = 100;
 
 Bytes FileBytes(std::size_t n, std::uint8_t seed) {
     Bytes b(n);
@@ -74,50 +70,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FakeHost host;
     host.autoAdvanceMs = kPumpStepMs;
     tKmodem km(host);
-    km.useDebug = flags & 1;
+    ConfigureEngine(km, flags, timeOut, packageSize);
     km.cmdTX = (flags & 2) ? "rx" : "";
-    km.cmd_useEcho = flags & 4;
-    km.cmd_terminator = static_cast<std::uint8_t>((flags >> 3) & 3);
-    km.timerOutValue = timeOut;
-    km.packageSize = packageSize;
-    km.logFolder = ScratchDir().string();
-    const bool stutter = flags & 0x20;
 
     const std::string path = ScratchFile("tx.bin");
     WriteFileBytes(path, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));
 
-    std::size_t pos = 0;
-    bool skip = false;
-    Bytes sent;
-    km.kmodem_In = [&](std::uint8_t& c) {
-        if (stutter) {
-            skip = !skip;
-            if (skip) return false;
-        }
-        if (pos >= repliesSize) return false;
-        c = replies[pos++];
-        return true;
-    };
-    km.kmodem_Out = [&](const std::uint8_t* c, std::int32_t n) {
-        sent.insert(sent.end(), c, c + n);
-        return n;
-    };
-    km.kmodem_Flush = [](bool, bool) {};
-
-    const std::uint64_t limitMs = std::uint64_t{static_cast<std::uint32_t>(timeOut)} * 864;
-    std::uint64_t silentSince = 0;
-    bool silent = false;
-    const std::uint64_t maxPumps = 4 * repliesSize + 4 * fileLen + 2000;
-    host.onProcessMessages = [&] {
-        FUZZ_CHECK(host.processMessagesCalls < maxPumps + limitMs / kPumpStepMs);
-        if (pos < repliesSize) return;
-        if (!silent) {
-            silent = true;
-            silentSince = host.NowMs();
-        }
-        if (timeOut == KM_NO_TIMEOUT) km.canceled = true;
-        FUZZ_CHECK(host.NowMs() - silentSince <= limitMs + 3 * kPumpStepMs);
-    };
+    FarEnd far{replies, repliesSize, static_cast<bool>(flags & 0x20)};
+    far.Bind(km);
+    const Bytes& sent = far.sent;
+    CheckSilenceEnds(host, km, far, timeOut, 4 * repliesSize + 4 * fileLen + 2000,
+                     [&] { return timeOut == KM_NO_TIMEOUT; });
 
     std::int32_t r = 0;
     try {
