@@ -862,6 +862,7 @@ void TfrmTerminal::printf_ReceiveData(TCommPortDriver*, const std::uint8_t* Data
                                       std::int32_t DataSize) {
     if (!rxRender || !DataPtr || DataSize <= 0) return;
     rxRender->printf_ReceiveData(DataPtr, static_cast<std::size_t>(DataSize));
+    rxListeners.Feed(DataPtr, static_cast<std::size_t>(DataSize), host_->NowMs());
 }
 
 void TfrmTerminal::ClearRx() {

@@ -23,6 +23,7 @@
 #include "kmodem/u_kmodem.h"
 #include "terminal/cmds_file.h"
 #include "terminal/font_record.h"
+#include "terminal/receive_listeners.h"
 #include "terminal/rx_render.h"
 #include "terminal/settings.h"
 #include "terminal/settings_file.h"
@@ -151,6 +152,8 @@ class TfrmTerminal : public QMainWindow {
     // --- State shared with the other parts of the window ---
     std::unique_ptr<TCommPortDriver> uartDriver;
     std::unique_ptr<tRxRenderer> rxRender;
+    // Everything besides the receive window that is fed the received chunks.
+    ReceiveListeners rxListeners;
     std::unique_ptr<tKmodem> kmodem;
     std::unique_ptr<tIniFile> iniFile;
     // Every stored value as of the last read or write; the settings dialog edits its part.
