@@ -7,6 +7,7 @@
 // Every write (ReplaceLine, AppendLine, AppendLines) leaves the caret at the end of the text
 // written, so the caret line is then the line written (the last one for appends).
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,17 @@ class LineBox {
 
     virtual void Repaint() = 0;
     virtual void ScrollToEnd() = 0;
+
+    // Moves on every change of the lines (not of the caret, the selection or the view), so a
+    // writer can tell whether anybody else changed the box since its own last write.
+    std::uint64_t Revision() const { return revision_; }
+
+  protected:
+    // Every implementation calls this from each operation that changes the lines.
+    void Changed() { ++revision_; }
+
+  private:
+    std::uint64_t revision_ = 0;
 };
 
 }  // namespace corvel

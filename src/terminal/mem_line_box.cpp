@@ -14,12 +14,14 @@ void MemLineBox::ReplaceLine(int index, std::string_view text) {
     lines_[static_cast<std::size_t>(index)].assign(text);
     caret_ = index;
     ++edits;
+    Changed();
 }
 
 void MemLineBox::AppendLine(std::string_view text) {
     lines_.emplace_back(text);
     caret_ = LineCount() - 1;
     ++edits;
+    Changed();
     Trim();
 }
 
@@ -32,6 +34,7 @@ void MemLineBox::AppendLines(const std::vector<std::string>& lines) {
     lines_.insert(lines_.end(), lines.begin() + static_cast<std::ptrdiff_t>(first), lines.end());
     caret_ = LineCount() - 1;
     ++edits;
+    Changed();
     Trim();
 }
 
@@ -41,12 +44,14 @@ void MemLineBox::RemoveLine(int index) {
     if (index < caret_) --caret_;
     caret_ = std::clamp(caret_, 0, std::max(0, LineCount() - 1));
     ++edits;
+    Changed();
 }
 
 void MemLineBox::Clear() {
     lines_.clear();
     caret_ = 0;
     ++edits;
+    Changed();
 }
 
 void MemLineBox::SetCaretLine(int index) {
@@ -71,6 +76,7 @@ void MemLineBox::Trim() {
     if (maxLines_ == 0 || lines_.size() <= maxLines_) return;
     const std::size_t drop = lines_.size() - maxLines_;
     lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(drop));
+    Changed();
     caret_ = std::max(0, caret_ - static_cast<int>(drop));
 }
 

@@ -13,9 +13,9 @@ constexpr std::uint8_t kCr = 13;
 constexpr std::uint8_t kEsc = 27;
 constexpr std::uint8_t kFirstPrintable = 32;
 
-// Only the first two characters and the last one of a sequence mean anything, so a sender that
-// never ends its sequence cannot make us store more than this.
-constexpr std::size_t kMaxEscapeLength = 16;
+// A sequence's meaning lies in its first parameters and its final byte; a sender that never ends
+// its sequence cannot make us store more than this.
+constexpr std::size_t kMaxEscapeLength = 64;
 
 // Every chunk reads the last line back and writes it again, so a sender that never sends LF (binary
 // data shown as text) would make each chunk cost more than the one before until the window could
@@ -28,10 +28,6 @@ constexpr std::array<const char*, 32> kControlNames = {
     "NUL ", "SOH ", "STX ", "ETX ", "EOT ", "ENQ ", "ACK ", "BEL ", "BS  ", "HT  ", "LF  ",
     "VT  ", "FF  ", "CR  ", "SO  ", "SI  ", "DLE ", "DC1 ", "DC2 ", "DC3 ", "DC4 ", "NAK ",
     "SYN ", "ETB ", "CAN ", "EM  ", "SUB ", "ESC ", "FS  ", "GS  ", "RS  ", "US  "};
-
-bool EndsEscape(std::uint8_t b) {
-    return b == '(' || b == ')' || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
-}
 
 // Hex dump layout (0-based): pair of slot s at 3s, 3s+1, then a space; ':' at 49; the character of
 // slot s at 51+s.
@@ -133,13 +129,18 @@ void tRxRenderer::PrintRxAscii(const std::uint8_t* data, std::size_t size) {
     tRxControl& rx = rxControl;
     QueueColumns(data, size);
 
-    // Each chunk starts after the end of the window's last line, so a CR that ended the previous
-    // chunk does not make this one overwrite it.
-    const int count = memoUart_.LineCount();
-    if (count > 0) {
-        rx.capLine(count - 1);
-    } else {
-        rx.ControlClean();
+    // The line and cursor of the previous chunk go on as long as the window still shows what
+    // this renderer last wrote, so a CR or an erase at the end of one read acts on the next one
+    // exactly as it would inside one read. When anybody else changed the window (cleared it,
+    // dropped lines, a mode change) the last line is taken up again with the cursor after it.
+    if (!carry_ || memoUart_.Revision() != ownRevision_) {
+        const int count = memoUart_.LineCount();
+        if (count > 0) {
+            rx.capLine(count - 1);
+        } else {
+            rx.ControlClean();
+        }
+        loneLineFromText_ = false;
     }
     DropPendingLines();
 
@@ -147,15 +148,11 @@ void tRxRenderer::PrintRxAscii(const std::uint8_t* data, std::size_t size) {
     while (i < size) {
         const std::uint8_t b = data[i];
         if (rx.escapeInit) {
-            const bool ends = EndsEscape(b);
-            if (ends || rx.escape.size() < kMaxEscapeLength - 1)
-                rx.escape.push_back(static_cast<char>(b));
-            ++i;
-            if (ends) {
-                RunEscapeSequence();
-                rx.escapeInit = false;
+            if (TakeEscapeByte(b)) {
+                ++i;
+                continue;
             }
-            continue;
+            // Not part of any sequence: the sequence is dropped and the byte acted on as usual.
         }
         if (b >= kFirstPrintable) {
             std::size_t run = 1;
@@ -188,9 +185,40 @@ void tRxRenderer::PrintRxAscii(const std::uint8_t* data, std::size_t size) {
     }
 
     FlushLines(true);
-    rx.memoLine.clear();
     TrimReceive();
+    // memoLine stays: it is what the window's last line now shows.
+    carry_ = true;
+    ownRevision_ = memoUart_.Revision();
     RefreshRxColumns();
+}
+
+// The escape parser of a VT100-style terminal: after ESC one byte completes the sequence unless
+// it is "[", which opens a control sequence of parameter and intermediate bytes (0x20 to 0x3F)
+// ended by a final byte (0x40 to 0x7E). A control byte, or a byte that no sequence holds, ends
+// the sequence unfinished and is not consumed, so line noise never swallows the text after it.
+bool tRxRenderer::TakeEscapeByte(std::uint8_t b) {
+    tRxControl& rx = rxControl;
+    const auto finish = [&] {
+        RunEscapeSequence();
+        rx.escapeInit = false;
+    };
+    if (b < kFirstPrintable || b > 0x7E) {
+        rx.escapeInit = false;
+        rx.escape.clear();
+        return false;
+    }
+    if (rx.escape.empty()) {
+        rx.escape.push_back(static_cast<char>(b));
+        if (b != '[') finish();
+        return true;
+    }
+    if (b >= 0x40) {
+        rx.escape.push_back(static_cast<char>(b));
+        finish();
+        return true;
+    }
+    if (rx.escape.size() < kMaxEscapeLength - 1) rx.escape.push_back(static_cast<char>(b));
+    return true;
 }
 
 void tRxRenderer::WritePrintable(const std::uint8_t* data, std::size_t count) {
@@ -236,7 +264,7 @@ void tRxRenderer::NewLine() {
 void tRxRenderer::FlushLines(bool endOfChunk) {
     tRxControl& rx = rxControl;
     if (!havePendingHead_) {
-        if (endOfChunk && !rx.memoLine.empty()) rx.replaceLine(false);
+        if (endOfChunk) WriteEditedLine();
         return;
     }
     if (endOfChunk) {
@@ -252,6 +280,25 @@ void tRxRenderer::FlushLines(bool endOfChunk) {
     }
     memoUart_.AppendLines(pendingLines_.Lines());
     DropPendingLines();
+    loneLineFromText_ = false;
+}
+
+// The window's last line is the line being edited, so it shows memoLine even when the edits
+// emptied it. Into an empty window only text opens a line; and a line that text opened there
+// goes again once it is empty, as if the text had never come.
+void tRxRenderer::WriteEditedLine() {
+    const std::string& line = rxControl.memoLine;
+    const int count = memoUart_.LineCount();
+    if (count == 0) {
+        if (line.empty()) return;
+        memoUart_.AppendLine(line);
+        loneLineFromText_ = true;
+    } else if (line.empty() && count == 1 && loneLineFromText_) {
+        memoUart_.RemoveLine(0);
+        loneLineFromText_ = false;
+    } else {
+        memoUart_.ReplaceLine(count - 1, line);
+    }
 }
 
 void tRxRenderer::DropPendingLines() {
@@ -309,6 +356,7 @@ void tRxRenderer::RunEscapeSequence() {
 void tRxRenderer::PrintRxHex(const std::uint8_t* data, std::size_t size) {
     if (data == nullptr || size == 0) return;
     tRxControl& rx = rxControl;
+    carry_ = false;
     QueueColumns(data, size);
     if (rx.countRx >= 16) rx.countRx = 0;
 
@@ -377,6 +425,8 @@ void tRxRenderer::RefreshRxColumns() {
 
 void tRxRenderer::ClearRx() {
     DropPendingLines();
+    carry_ = false;
+    loneLineFromText_ = false;
     rxControl.ControlClean();
     memoUart_.Clear();
 }

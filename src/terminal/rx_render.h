@@ -6,6 +6,9 @@
 // continued across chunks. Either way every byte gets one line in the side window, showing the
 // columns switched on (character or control name, decimal, hexadecimal, binary).
 //
+// What the windows show depends on the bytes alone, never on how the reads split them: the line
+// being edited, its cursor and an unfinished escape sequence carry from one chunk to the next.
+//
 // This is the hot path of the application, so a chunk costs each window a fixed number of edits,
 // whatever its length: the receive window gets at most one line replaced and one batch of lines
 // appended per chunk (more only around an erase sequence that removes lines), the side window one
@@ -113,6 +116,10 @@ class tRxRenderer {
     void WritePrintable(const std::uint8_t* data, std::size_t count);
     void NewLine();
     void FlushLines(bool endOfChunk);
+    void WriteEditedLine();
+    // One byte of an escape sequence being collected; false when the byte ends the sequence
+    // without belonging to it (and must then be handled as an ordinary byte).
+    bool TakeEscapeByte(std::uint8_t b);
     void DropPendingLines();
     void TrimReceive();
     void TrimSide();
@@ -128,6 +135,13 @@ class tRxRenderer {
 
     std::array<std::string, 256> columnText_;  // side-window line of every byte value
     LineBatch sideBatch_;
+
+    // The line and cursor of the last chunk carry on while the window is as this renderer left
+    // it (its revision then is ownRevision_).
+    bool carry_ = false;
+    std::uint64_t ownRevision_ = 0;
+    // The window's only line was opened by text, not by a line feed.
+    bool loneLineFromText_ = false;
 
     // Lines finished by LF in this chunk and not yet written: the first replaces the window's
     // last line (the one the chunk started editing), the others follow it.

@@ -105,7 +105,8 @@ TEST_F(ShownRxView, ASelectionHeldByTheUserSurvivesIncomingTextAndDroppedLines) 
     view.Refresh();
     EXPECT_EQ(view.selectedText(), "line 3");
     EXPECT_EQ(view.verticalScrollBar()->value(), 0);
-    EXPECT_EQ(view.CaretLine(), 3);
+    // The caret is where the last write ended, whatever the user selects.
+    EXPECT_EQ(view.CaretLine(), 201);
     EXPECT_EQ(view.Line(201), "and more");
 
     // The window at its line limit drops the oldest lines: the selection and the view stay on
@@ -113,7 +114,7 @@ TEST_F(ShownRxView, ASelectionHeldByTheUserSurvivesIncomingTextAndDroppedLines) 
     view.RemoveFirstLines(2);
     view.Refresh();
     EXPECT_EQ(view.selectedText(), "line 3");
-    EXPECT_EQ(view.CaretLine(), 1);
+    EXPECT_EQ(view.CaretLine(), 199);
     EXPECT_EQ(view.Line(view.verticalScrollBar()->value()), "line 2");
     // Dropping the selected line itself leaves nothing selected.
     view.RemoveFirstLines(2);
@@ -138,8 +139,9 @@ TEST_F(ShownRxView, SelectionAcrossLinesCopiesThemJoinedByLineBreaks) {
     QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, RowPoint(view, 0, 4 + 1));
     QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ShiftModifier, RowPoint(view, 2, x));
     EXPECT_EQ(view.selectedText(), "first\nsecond\nthi");
-    // J0 removes lines below the caret: with a selection the caret is where it starts.
-    EXPECT_EQ(view.CaretLine(), 0);
+    // An erase-below from the board removes the lines under the caret: a selection must not
+    // move it, or the selected lines and everything after them would go.
+    EXPECT_EQ(view.CaretLine(), 2);
     view.RemoveLine(1);
     EXPECT_EQ(view.selectedText(), "first\nthi");
 }

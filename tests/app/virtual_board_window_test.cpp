@@ -112,5 +112,18 @@ TEST_F(VirtualBoardWindowTest, ShellAnswersAndAFileGoesToTheBoardAndBack) {
     EXPECT_TRUE(WaitForReceived("recv1.bin")) << w->memoUart->toPlainText().toStdString();
 }
 
+// At 9600 baud the board's demo of the erase sequences reaches the window a few bytes per read,
+// so every CR and erase sequence falls at the end of some read.
+TEST_F(VirtualBoardWindowTest, TheEraseDemoAtASlowRateShowsNothingItErases) {
+    ClickConnect("SIM-BOARD", "9600");
+    ASSERT_EQ(w->btnConnectTag, 1);
+    for (char c : std::string("ansi\r")) w->memoUartKeyPress(static_cast<char16_t>(c));
+    ASSERT_TRUE(WaitForReceived("end of the window\n> "))
+        << w->memoUart->toPlainText().toStdString();
+    const QString shown = w->memoUart->toPlainText();
+    EXPECT_FALSE(shown.contains("MUST NOT SHOW")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("      <- only blanks before the arrow")) << shown.toStdString();
+}
+
 }  // namespace
 }  // namespace corvel

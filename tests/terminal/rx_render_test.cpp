@@ -59,27 +59,45 @@ TEST(RxRenderAscii, CarriageReturnBackspaceAndDroppedControls) {
     EXPECT_EQ(r.rx.repaints, 0);      // ASCII mode relies on the writes
 }
 
-TEST(RxRenderAscii, EveryChunkStartsAfterTheEndOfTheLastLine) {
+TEST(RxRenderAscii, AChunkGoesOnWhereThePreviousOneLeftTheCursor) {
     Rig r;
-    r.Feed("50%\r");
-    r.Feed("60%");
-    EXPECT_EQ(r.rx.Lines(), Lines{"50%60%"});
+    r.Feed("10%\r");
+    r.Feed("20%\r");
+    r.Feed("30%\r");
+    EXPECT_EQ(r.rx.Lines(), Lines{"30%"});
+    r.Feed("\n");
+    EXPECT_EQ(r.rx.Lines(), (Lines{"30%", ""}));
 
-    // Edits that leave the line empty write nothing: the window keeps the line.
-    r.Feed("\b\b\b\b\b\b");
-    EXPECT_EQ(r.rx.Lines(), Lines{"50%60%"});
-    r.Feed("\b\b\b\b\b\bX");
-    EXPECT_EQ(r.rx.Lines(), Lines{"X"});
+    // Edits that empty the line show an empty line; a line that text opened in an empty window
+    // goes again, as if the text had never come.
+    r.Feed("abc");
+    r.Feed("\b\b\b");
+    EXPECT_EQ(r.rx.Lines(), (Lines{"30%", ""}));
+    Rig lone;
+    lone.Feed("abc");
+    lone.Feed("\r\x1b[K");
+    EXPECT_EQ(lone.rx.LineCount(), 0);
+    lone.Feed("\r\x07\b");  // nothing printed into an empty window adds no line
+    EXPECT_EQ(lone.rx.LineCount(), 0);
+    lone.Feed("");
+    lone.render.printf_ReceiveData(nullptr, 12);
+    EXPECT_EQ(lone.rx.LineCount(), 0);
+    lone.Feed("\n");
+    EXPECT_EQ(lone.rx.Lines(), (Lines{"", ""}));
 
-    Rig fresh;
-    fresh.Feed("\r\x07\b");  // nothing printed into an empty window adds no line
-    EXPECT_EQ(fresh.rx.LineCount(), 0);
-    fresh.Feed("");
-    fresh.render.printf_ReceiveData(nullptr, 12);
-    EXPECT_EQ(fresh.rx.LineCount(), 0);
-    EXPECT_EQ(fresh.rx.edits, 0);
-    fresh.Feed("\n");
-    EXPECT_EQ(fresh.rx.Lines(), (Lines{"", ""}));
+    // A window changed by somebody else is taken up again with the cursor after its last line.
+    Rig outside;
+    outside.Feed("abc\r");
+    outside.Feed("X");
+    EXPECT_EQ(outside.rx.Lines(), Lines{"Xbc"});
+    outside.Feed("\r");
+    outside.rx.ReplaceLine(0, "typed");
+    outside.Feed("Y");
+    EXPECT_EQ(outside.rx.Lines(), Lines{"typedY"});
+    outside.Feed("\r");
+    outside.render.SetMaxLines(5, 0);  // a line limit dropping nothing is no change
+    outside.Feed("Z");
+    EXPECT_EQ(outside.rx.Lines(), Lines{"ZypedY"});
 }
 
 TEST(RxRenderAscii, EraseSequences) {
@@ -99,6 +117,8 @@ TEST(RxRenderAscii, EraseSequences) {
     r.Feed("\x1b[31mRED\x1b[0m \x1b(B \x1b)0 \x1b[5A\x1b[3J\x1bK\n");
     EXPECT_EQ(r.rx.Line(6), "RED B 0 ");
     EXPECT_EQ(r.rx.LineCount(), 8);
+    r.Feed("\x1b[?25l\x1b[ q\x1b[1;37;41mok\x1b[m\n");  // private and intermediate bytes
+    EXPECT_EQ(r.rx.Line(7), "ok");
 
     r.render.SetColumns(kAllColumns);
     r.Feed("junk\x1b[2Jnew\nline");  // clears; what follows starts the first line
@@ -106,6 +126,25 @@ TEST(RxRenderAscii, EraseSequences) {
     EXPECT_EQ(r.aux.LineCount(), 16);  // the side window keeps every byte
     r.Feed("\x1b[2J");
     EXPECT_EQ(r.rx.LineCount(), 0);
+}
+
+TEST(RxRenderAscii, AStrayEscapeTakesAtMostTheByteAfterIt) {
+    Rig r;
+    r.Feed(
+        "x\x1b"
+        "cy\n");  // ESC and one byte other than "[" make a whole sequence
+    EXPECT_EQ(r.rx.Line(0), "xy");
+    r.Feed("ok\x1b[12\r\nnext\n");  // a control byte ends the sequence and is acted on
+    EXPECT_EQ(r.rx.Line(1), "ok");
+    EXPECT_EQ(r.rx.Line(2), "next");
+    r.Feed("abc\r\x1b\x1b[Kd\x1b\be\n");  // ESC starts again; BS after ESC deletes as usual
+    EXPECT_EQ(r.rx.Line(3), "e");
+    r.Feed("\x1b[\xe9\x7f!\x1b\xff\n");  // bytes no sequence holds are shown
+    EXPECT_EQ(r.rx.Line(4), "\xe9\x7f!\xff");
+    r.Feed("prompt> \x1b");
+    r.Feed("\rprompt> ls");
+    EXPECT_EQ(r.rx.Line(5), "prompt> ls");
+    EXPECT_FALSE(r.render.rxControl.escapeInit);
 }
 
 TEST(RxRenderAscii, EraseBelowRemovesTheLinesUnderTheCaret) {
@@ -155,7 +194,7 @@ TEST(RxRenderAscii, EscapeStateSurvivesChunksClearingAndModes) {
     // A sequence that never ends costs bounded memory and still ends at its final character.
     r.Feed("\n\x1b[");
     r.Feed(std::string(100000, '0'));
-    EXPECT_LE(r.render.rxControl.escape.size(), 16u);
+    EXPECT_LE(r.render.rxControl.escape.size(), 64u);
     r.Feed("Kvisible");
     EXPECT_EQ(r.rx.Lines(), (Lines{"ok", "visible"}));
 }
@@ -178,9 +217,10 @@ TEST(RxRenderAscii, ALineWithoutEndContinuesOnNewLinesAtTheLengthLimit) {
     Rig full;
     full.Feed(std::string(RX_MAX_LINE_LENGTH, 'y'));
     full.Feed("\rAB");  // overwriting inside a full line stays on it
+    full.Feed("C");
     ASSERT_EQ(full.rx.LineCount(), 1);
-    EXPECT_EQ(full.rx.Line(0).substr(0, 3), "ABy");
-    full.Feed("z");
+    EXPECT_EQ(full.rx.Line(0).substr(0, 4), "ABCy");
+    full.Feed(std::string(RX_MAX_LINE_LENGTH - 3, 'w') + "z");
     EXPECT_EQ(full.rx.Lines().back(), "z");
 }
 
@@ -362,12 +402,13 @@ TEST(RxRender, LineLimitsKeepTheNewestLines) {
     EXPECT_EQ(r.aux.LineCount(), 11);
 }
 
-// The renderer batches its writes; this is the same terminal written the plain way, one window
-// edit per line feed and one side line per byte, to hold the batching to.
+// The renderer batches its writes; this is the same terminal written the plain way, one byte at a
+// time, one window edit per line feed and one side line per byte, to hold the batching to.
 struct PlainTerminal {
     MemLineBox rx;
     MemLineBox aux;
     tRxControl c{rx};
+    bool lone = false;  // the window's only line was opened by text
 
     void Run() {
         const std::string& e = c.escape;
@@ -384,6 +425,7 @@ struct PlainTerminal {
             } else if (param == '2') {
                 c.ControlClean();
                 rx.Clear();
+                lone = false;
             }
         } else if (param == '2') {
             c.memoLine.clear();
@@ -398,28 +440,34 @@ struct PlainTerminal {
         }
     }
 
+    // One byte of an escape sequence; false when it ends the sequence without belonging to it.
+    bool Escape(std::uint8_t b) {
+        if (b < 32 || b > 126) {
+            c.escapeInit = false;
+            c.escape.clear();
+            return false;
+        }
+        c.escape += static_cast<char>(b);
+        if (c.escape.size() == 1 ? b != '[' : b >= 64) {
+            Run();
+            c.escapeInit = false;
+        }
+        return true;
+    }
+
     void Feed(std::string_view bytes) {
         if (bytes.empty()) return;
-        if (rx.LineCount() > 0) {
-            c.capLine(rx.LineCount() - 1);
-        } else {
-            c.ControlClean();
-        }
         for (char ch : bytes) {
             const auto b = static_cast<std::uint8_t>(ch);
             aux.AppendLine(RxColumnsLine(b, kAllColumns));
-            if (c.escapeInit) {
-                c.escape += ch;
-                if (ch == '(' || ch == ')' || std::isalpha(b)) {
-                    Run();
-                    c.escapeInit = false;
-                }
-            } else if (b >= 32) {
+            if (c.escapeInit && Escape(b)) continue;
+            if (b >= 32) {
                 c.insertChar(b);
             } else if (b == 8) {
                 c.deleteChar(c.curY - 1);
             } else if (b == 10) {
                 c.replaceLine(true);
+                lone = false;
             } else if (b == 13) {
                 c.curY = 1;
             } else if (b == 27) {
@@ -427,7 +475,16 @@ struct PlainTerminal {
                 c.escape.clear();
             }
         }
-        c.replaceLine(false);
+        // The window's last line shows the line being edited.
+        if (rx.LineCount() == 0) {
+            if (!c.memoLine.empty()) rx.AppendLine(c.memoLine);
+            lone = !c.memoLine.empty();
+        } else if (c.memoLine.empty() && rx.LineCount() == 1 && lone) {
+            rx.RemoveLine(0);
+            lone = false;
+        } else {
+            rx.ReplaceLine(rx.LineCount() - 1, c.memoLine);
+        }
     }
 };
 
@@ -464,6 +521,80 @@ TEST(RxRenderAscii, BatchedWritesShowWhatPlainWritesShow) {
 namespace corvel {
 namespace {
 
+// What the windows show is a function of the bytes alone: however the reads split a stream, the
+// windows end up as with the whole stream in one read.
+TEST(RxRenderAscii, EverySplitOfAStreamGivesTheSameWindows) {
+    const std::vector<std::string> pieces = {"a",
+                                             "b",
+                                             "xyz",
+                                             " ",
+                                             "\xe9",
+                                             "\r",
+                                             "\n",
+                                             "\r\n",
+                                             "\b",
+                                             "\x07",
+                                             "\t",
+                                             "\x1b",
+                                             "\x1b[",
+                                             "\x1b[K",
+                                             "\x1b[1K",
+                                             "\x1b[2K",
+                                             "\x1b[J",
+                                             "\x1b[0J",
+                                             "\x1b[2J",
+                                             "\x1b[31m",
+                                             "\x1b[0m",
+                                             "\x1b(B",
+                                             "\x1b[1;3",
+                                             "m",
+                                             "\x1b"
+                                             "c",
+                                             "10%\r20%\r",
+                                             "\x00",
+                                             "\x1b\r",
+                                             "\x7f",
+                                             "[",
+                                             ";"};
+    std::mt19937 rng(16);
+    for (int round = 0; round < 200; ++round) {
+        std::string stream;
+        const int count = 1 + static_cast<int>(rng() % 14);
+        for (int i = 0; i < count; ++i) stream += pieces[rng() % pieces.size()];
+        const std::size_t limit = round % 4 == 0 ? 3 : 0;
+
+        Rig whole;
+        whole.render.SetColumns(kAllColumns);
+        whole.render.SetMaxLines(limit, 0);
+        whole.Feed(stream);
+        PlainTerminal plain;
+        plain.Feed(stream);
+        if (limit == 0) {
+            ASSERT_EQ(whole.rx.Lines(), plain.rx.Lines()) << round;
+        }
+
+        const auto check = [&](const std::vector<std::size_t>& cuts) {
+            Rig split;
+            split.render.SetColumns(kAllColumns);
+            split.render.SetMaxLines(limit, 0);
+            std::size_t from = 0;
+            for (std::size_t cut : cuts) {
+                split.Feed(std::string_view(stream).substr(from, cut - from));
+                from = cut;
+            }
+            split.Feed(std::string_view(stream).substr(from));
+            ASSERT_EQ(split.rx.Lines(), whole.rx.Lines()) << "round " << round;
+            ASSERT_EQ(split.aux.Lines(), whole.aux.Lines());
+            ASSERT_EQ(split.render.rxControl.curY, whole.render.rxControl.curY);
+        };
+        for (std::size_t cut = 1; cut < stream.size(); ++cut) check({cut});
+        std::vector<std::size_t> cuts;
+        for (std::size_t at = 1; at < stream.size(); ++at)
+            if (rng() % 3 == 0) cuts.push_back(at);
+        check(cuts);
+    }
+}
+
 TEST(RxRender, AnyInputKeepsBothWindowsConsistent) {
     std::mt19937 rng(2024);
     Rig r;
@@ -491,12 +622,13 @@ TEST(RxRender, AnyInputKeepsBothWindowsConsistent) {
         const tRxControl& c = r.render.rxControl;
         ASSERT_GE(c.curY, 1);
         ASSERT_LT(c.countRx, 16);
-        ASSERT_LE(c.escape.size(), 16u);
+        ASSERT_LE(c.escape.size(), 64u);
         ASSERT_LE(r.aux.LineCount(), 300);
         if (r.render.Mode() == RxMode::Hex) {
             for (const std::string& line : r.rx.Lines()) ASSERT_EQ(line.size(), HEX_LINE_LENGTH);
         } else {
-            ASSERT_TRUE(c.memoLine.empty());
+            // The line being edited is what the window's last line shows.
+            ASSERT_EQ(c.memoLine, r.rx.LineCount() ? r.rx.Line(r.rx.LineCount() - 1) : "");
             for (const std::string& line : r.rx.Lines()) {
                 for (char ch : line)
                     ASSERT_GE(static_cast<std::uint8_t>(ch), 32) << "control shown";

@@ -65,6 +65,7 @@ void RxView::ReplaceLine(int index, std::string_view text) {
     line.assign(text);
     widestLine_ = std::max(widestLine_, line.size());
     caretLine_ = index;
+    Changed();
     MarkChanged(firstNumber_ + index);
 }
 
@@ -73,6 +74,7 @@ void RxView::AppendLine(std::string_view text) {
     lines_.emplace_back(text);
     widestLine_ = std::max(widestLine_, text.size());
     caretLine_ = LineCount() - 1;
+    Changed();
 }
 
 void RxView::AppendLines(const std::vector<std::string>& lines) {
@@ -83,11 +85,13 @@ void RxView::AppendLines(const std::vector<std::string>& lines) {
         widestLine_ = std::max(widestLine_, line.size());
     }
     caretLine_ = LineCount() - 1;
+    Changed();
 }
 
 void RxView::RemoveLine(int index) {
     if (index < 0 || index >= LineCount()) return;
     lines_.erase(lines_.begin() + index);
+    Changed();
     const std::int64_t removed = firstNumber_ + index;
     for (Place* p : {&anchor_, &cursor_}) {
         if (p->line == removed) p->column = 0;
@@ -104,6 +108,7 @@ void RxView::RemoveFirstLines(int count) {
     const auto n = std::min(static_cast<std::size_t>(count), lines_.size());
     lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(n));
     firstNumber_ += static_cast<std::int64_t>(n);
+    Changed();
     caretLine_ = std::max(caretLine_ - static_cast<int>(n), 0);
     ClampSelection();
     ScheduleRefresh();
@@ -113,6 +118,7 @@ void RxView::Clear() {
     firstNumber_ += static_cast<std::int64_t>(lines_.size());
     // Swapping with a fresh store gives the memory of a long session back.
     std::deque<std::string>().swap(lines_);
+    Changed();
     widestLine_ = 0;
     caretLine_ = 0;
     anchor_ = cursor_ = Place{firstNumber_, 0};
@@ -123,11 +129,9 @@ void RxView::Clear() {
 }
 
 int RxView::CaretLine() const {
+    // Where the last write ended: the user's clicks and selections are theirs and never move it,
+    // or an erase-below sent by the board would delete what lies under a selection.
     if (lines_.empty()) return 0;
-    if (hasSelection()) {
-        const std::int64_t line = std::min(anchor_, cursor_).line - firstNumber_;
-        return static_cast<int>(std::clamp<std::int64_t>(line, 0, LineCount() - 1));
-    }
     return std::clamp(caretLine_, 0, LineCount() - 1);
 }
 
@@ -488,7 +492,6 @@ void RxView::mousePressEvent(QMouseEvent* event) {
     const Place at = PlaceAt(event->position().toPoint());
     cursor_ = at;
     if (!(event->modifiers() & Qt::ShiftModifier)) anchor_ = at;
-    caretLine_ = static_cast<int>(at.line - firstNumber_);
     selecting_ = true;
     viewport()->update();
 }

@@ -9,8 +9,8 @@
 // are brought up to date at most once per frame (Refresh), so a flood of small chunks costs one
 // repaint per frame, not one per chunk.
 //
-// The caret follows what is written, unless the user holds a selection: then the selection and
-// the view are left alone until the selection is dropped.
+// The caret is where the last write ended; the user's clicks and selections never move it. While
+// the user holds a selection, the selection and the view are left alone until it is dropped.
 
 #include <QAbstractScrollArea>
 #include <QString>
