@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFont>
 #include <QImage>
 #include <QScrollBar>
 #include <QTest>
@@ -144,6 +145,48 @@ TEST_F(ShownRxView, SelectionAcrossLinesCopiesThemJoinedByLineBreaks) {
     EXPECT_EQ(view.CaretLine(), 2);
     view.RemoveLine(1);
     EXPECT_EQ(view.selectedText(), "first\nthi");
+}
+
+// The rightmost column of row 0 of the view's picture that holds a pixel of text.
+int RightmostTextPixel(RxView& view) {
+    const QImage image = view.viewport()->grab().toImage();
+    const QColor base = view.palette().color(QPalette::Base);
+    const int top = 4, bottom = 4 + view.fontMetrics().lineSpacing();
+    for (int x = image.width() - 1; x >= 0; --x) {
+        for (int y = top; y < bottom && y < image.height(); ++y)
+            if (image.pixelColor(x, y) != base) return x;
+    }
+    return -1;
+}
+
+// Whatever the font, an unwrapped line is drawn up to the view's right edge, and the horizontal
+// range takes the view to the line's last character.
+TEST(RxView, DrawsALongLineWholeInAnyFont) {
+    for (const char* family : {"DejaVu Sans", "DejaVu Sans Mono"}) {
+        SCOPED_TRACE(family);
+        RxView view;
+        view.resize(600, 80);
+        view.setLineWrapMode(RxView::NoWrap);
+        view.setFont(QFont(family, 10));
+        view.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+        std::string line;
+        for (int i = 0; i < 200; ++i) line += "ilmWx0.:#"[i % 9];
+        view.AppendLine(line);
+        view.Refresh();
+        const int width = view.viewport()->width();
+        EXPECT_GE(RightmostTextPixel(view), width - 4 - 16);
+
+        QScrollBar* h = view.horizontalScrollBar();
+        const int textWidth = view.fontMetrics().horizontalAdvance(QString::fromLatin1(line));
+        EXPECT_GE(h->maximum() + width, textWidth + 4);
+        EXPECT_LE(h->maximum() + width, textWidth + 2 * 4 + 8);
+        h->setValue(h->maximum());
+        view.Refresh();
+        // The line's last character ends at the right margin.
+        EXPECT_GE(RightmostTextPixel(view), width - 4 - 16);
+        EXPECT_LE(RightmostTextPixel(view), width - 2);
+    }
 }
 
 }  // namespace

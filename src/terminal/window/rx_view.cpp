@@ -11,6 +11,7 @@
 #include <QScrollBar>
 #include <QTextLayout>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace corvel {
@@ -43,6 +44,7 @@ RxView::RxView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     verticalScrollBar()->setSingleStep(1);
+    UpdateAdvances();
 }
 
 RxView::~RxView() = default;
@@ -63,7 +65,7 @@ void RxView::ReplaceLine(int index, std::string_view text) {
     if (index < 0 || index >= LineCount()) return;
     std::string& line = lines_[static_cast<std::size_t>(index)];
     line.assign(text);
-    widestLine_ = std::max(widestLine_, line.size());
+    NoteWidth(line);
     caretLine_ = index;
     Changed();
     MarkChanged(firstNumber_ + index);
@@ -72,7 +74,7 @@ void RxView::ReplaceLine(int index, std::string_view text) {
 void RxView::AppendLine(std::string_view text) {
     MarkChanged(firstNumber_ + LineCount());
     lines_.emplace_back(text);
-    widestLine_ = std::max(widestLine_, text.size());
+    NoteWidth(lines_.back());
     caretLine_ = LineCount() - 1;
     Changed();
 }
@@ -82,7 +84,7 @@ void RxView::AppendLines(const std::vector<std::string>& lines) {
     MarkChanged(firstNumber_ + LineCount());
     for (const std::string& line : lines) {
         lines_.push_back(line);
-        widestLine_ = std::max(widestLine_, line.size());
+        NoteWidth(line);
     }
     caretLine_ = LineCount() - 1;
     Changed();
@@ -119,7 +121,7 @@ void RxView::Clear() {
     // Swapping with a fresh store gives the memory of a long session back.
     std::deque<std::string>().swap(lines_);
     Changed();
-    widestLine_ = 0;
+    widestPixels_ = 0;
     caretLine_ = 0;
     anchor_ = cursor_ = Place{firstNumber_, 0};
     selecting_ = false;
@@ -236,7 +238,7 @@ void RxView::MarkChanged(std::int64_t number) {
 }
 
 int RxView::CharWidth() const {
-    return std::max(fontMetrics().horizontalAdvance(QLatin1Char('W')), 1);
+    return std::max(fontMetrics().horizontalAdvance(QLatin1Char(' ')), 1);
 }
 
 int RxView::LineHeight() const {
@@ -247,22 +249,68 @@ int RxView::TextWidth() const {
     return std::max(viewport()->width() - 2 * kMargin, CharWidth());
 }
 
-int RxView::FirstColumnShown() const {
-    if (wrap_ == WidgetWidth) return 0;
-    return std::max(horizontalScrollBar()->value() / CharWidth() - kSpareColumns, 0);
+void RxView::UpdateAdvances() {
+    // Lines hold Latin-1 bytes, so 256 advances say how wide any line is, in any font, without
+    // laying it out: a window of lines is written many times a second and only a few are drawn.
+    const QFontMetricsF metrics(font());
+    maxAdvance_ = 1;
+    for (int b = 0; b < 256; ++b) {
+        const qreal a = std::max<qreal>(metrics.horizontalAdvance(QChar(b)), 0);
+        advance_[static_cast<std::size_t>(b)] = a;
+        maxAdvance_ = std::max(maxAdvance_, a);
+    }
+    widestPixels_ = 0;
+    for (const std::string& line : lines_) NoteWidth(line);
 }
 
-qreal RxView::Layout(int index, QTextLayout& layout, int* firstColumn) const {
+qreal RxView::LineWidth(std::string_view line) const {
+    qreal width = 0;
+    for (unsigned char c : line) width += advance_[c];
+    return width;
+}
+
+void RxView::NoteWidth(std::string_view line) {
+    // Most lines cannot be the widest even in the widest letters: they cost one multiplication.
+    if (static_cast<qreal>(line.size()) * maxAdvance_ <= widestPixels_) return;
+    widestPixels_ = std::max(widestPixels_, LineWidth(line));
+}
+
+RxView::Slice RxView::SliceShown(std::string_view line) const {
+    // The characters between the left and right edges of the viewport, with a few to spare on
+    // each side so that kerning cannot leave a gap.
+    Slice slice;
+    const qreal spare = kSpareColumns * maxAdvance_;
+    const qreal left = horizontalScrollBar()->value() - spare;
+    const qreal right = horizontalScrollBar()->value() + viewport()->width() + spare;
+    const std::size_t n = line.size();
+    std::size_t from = 0;
+    qreal x = 0;
+    while (from < n) {
+        const qreal a = advance_[static_cast<unsigned char>(line[from])];
+        if (x + a > left) break;
+        x += a;
+        ++from;
+    }
+    std::size_t to = from;
+    for (qreal end = x; to < n && end < right; ++to)
+        end += advance_[static_cast<unsigned char>(line[to])];
+    slice.first = static_cast<int>(from);
+    slice.count = static_cast<int>(to - from);
+    slice.x = x;
+    return slice;
+}
+
+qreal RxView::Layout(int index, QTextLayout& layout, Slice* sliceOut) const {
     const std::string& line = lines_[static_cast<std::size_t>(index)];
     std::string_view shown = line;
-    int from = 0;
+    Slice slice;
     if (wrap_ == NoWrap) {
         // A line can hold thousands of characters; only those in the viewport are laid out.
-        from = std::min<int>(FirstColumnShown(), static_cast<int>(line.size()));
-        const int columns = viewport()->width() / CharWidth() + 2 * kSpareColumns + 1;
-        shown = shown.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(columns));
+        slice = SliceShown(line);
+        shown = shown.substr(static_cast<std::size_t>(slice.first),
+                             static_cast<std::size_t>(slice.count));
     }
-    if (firstColumn) *firstColumn = from;
+    if (sliceOut) *sliceOut = slice;
     QTextOption option;
     option.setWrapMode(wrap_ == WidgetWidth ? QTextOption::WrapAtWordBoundaryOrAnywhere
                                             : QTextOption::NoWrap);
@@ -308,8 +356,7 @@ void RxView::UpdateBars() {
     v->setRange(0, last);
     QScrollBar* h = horizontalScrollBar();
     if (wrap_ == NoWrap) {
-        const std::int64_t wide =
-            static_cast<std::int64_t>(widestLine_) * CharWidth() + 2 * kMargin;
+        const auto wide = static_cast<std::int64_t>(std::ceil(widestPixels_)) + 2 * kMargin;
         const std::int64_t over = wide - viewport()->width();
         h->setRange(0, static_cast<int>(std::clamp<std::int64_t>(over, 0, 1 << 30)));
         h->setPageStep(viewport()->width());
@@ -373,7 +420,6 @@ void RxView::paintEvent(QPaintEvent* event) {
     QTextCharFormat selected;
     selected.setBackground(pal.brush(QPalette::Highlight));
     selected.setForeground(pal.brush(QPalette::HighlightedText));
-    const int charWidth = CharWidth();
     const int rowHeight = LineHeight();
     qreal y = kMargin;
     for (int i = verticalScrollBar()->value(); i < count && y <= area.bottom(); ++i) {
@@ -382,8 +428,9 @@ void RxView::paintEvent(QPaintEvent* event) {
             continue;
         }
         QTextLayout layout;
-        int firstColumn = 0;
-        const qreal laidOut = Layout(i, layout, &firstColumn);
+        Slice slice;
+        const qreal laidOut = Layout(i, layout, &slice);
+        const int firstColumn = slice.first;
         const qreal height = wrap_ == NoWrap ? rowHeight : laidOut;
         QList<QTextLayout::FormatRange> ranges;
         const std::int64_t number = firstNumber_ + i;
@@ -402,9 +449,8 @@ void RxView::paintEvent(QPaintEvent* event) {
             }
             if (range.length > 0) ranges.push_back(range);
         }
-        const qreal x = wrap_ == NoWrap
-                            ? kMargin + firstColumn * charWidth - horizontalScrollBar()->value()
-                            : kMargin;
+        const qreal x =
+            wrap_ == NoWrap ? kMargin + slice.x - horizontalScrollBar()->value() : kMargin;
         layout.draw(&painter, QPointF(x, y), ranges);
         y += height;
     }
@@ -418,6 +464,7 @@ void RxView::resizeEvent(QResizeEvent* event) {
 
 void RxView::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) UpdateAdvances();
     if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange) {
         repaintAll_ = true;
         Refresh();
@@ -457,16 +504,16 @@ RxView::Place RxView::PlaceAt(const QPoint& point) const {
     qreal y = kMargin;
     for (int i = verticalScrollBar()->value(); i < count; ++i) {
         QTextLayout layout;
-        int firstColumn = 0;
-        const qreal laidOut = Layout(i, layout, &firstColumn);
+        Slice slice;
+        const qreal laidOut = Layout(i, layout, &slice);
+        const int firstColumn = slice.first;
         const qreal height = wrap_ == NoWrap ? LineHeight() : laidOut;
         if (point.y() < y + height || i == count - 1) {
             const int length = static_cast<int>(lines_[static_cast<std::size_t>(i)].size());
             int column = length;
             if (point.y() >= y) {
-                const qreal x = wrap_ == NoWrap ? kMargin + firstColumn * CharWidth() -
-                                                      horizontalScrollBar()->value()
-                                                : kMargin;
+                const qreal x =
+                    wrap_ == NoWrap ? kMargin + slice.x - horizontalScrollBar()->value() : kMargin;
                 for (int r = 0; r < layout.lineCount(); ++r) {
                     const QTextLine row = layout.lineAt(r);
                     if (point.y() - y < row.y() + row.height() || r == layout.lineCount() - 1) {

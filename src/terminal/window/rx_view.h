@@ -15,6 +15,7 @@
 #include <QAbstractScrollArea>
 #include <QString>
 #include <QTimer>
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <deque>
@@ -85,7 +86,11 @@ class RxView : public QAbstractScrollArea, public LineBox {
 
     std::deque<std::string> lines_;
     std::int64_t firstNumber_ = 0;  // number of lines_[0]
-    std::size_t widestLine_ = 0;    // characters of the longest line since the last Clear
+    // Advance of every byte value in the current font, the widest of them, and the width of the
+    // widest line since the last Clear.
+    std::array<qreal, 256> advance_{};
+    qreal maxAdvance_ = 1;
+    qreal widestPixels_ = 0;
     int caretLine_ = 0;
     Place anchor_;
     Place cursor_;
@@ -106,13 +111,24 @@ class RxView : public QAbstractScrollArea, public LineBox {
     void ScheduleRefresh();
     void MarkChanged(std::int64_t number);
     void UpdateBars();
+    // The characters of an unwrapped line that can show in the viewport: from column first,
+    // count of them, the first standing x pixels from the start of the line.
+    struct Slice {
+        int first = 0;
+        int count = 0;
+        qreal x = 0;
+    };
+
     int CharWidth() const;
     int LineHeight() const;
     int TextWidth() const;
-    // Lays out the line at index: the whole line when wrapping, else the characters from
-    // *firstColumn on that can show in the viewport. Returns the layout's height.
-    qreal Layout(int index, QTextLayout& layout, int* firstColumn) const;
-    int FirstColumnShown() const;
+    void UpdateAdvances();
+    qreal LineWidth(std::string_view line) const;
+    void NoteWidth(std::string_view line);
+    Slice SliceShown(std::string_view line) const;
+    // Lays out the line at index: the whole line when wrapping, else the slice of it that can
+    // show in the viewport (returned in *slice). Returns the layout's height.
+    qreal Layout(int index, QTextLayout& layout, Slice* slice) const;
     Place PlaceAt(const QPoint& point) const;
     void ClampSelection();
     Place LastPlace() const;
