@@ -83,6 +83,13 @@ TEST_F(SendTest, KeysTypedInTheReceiveWindowGoOutOneByteEach) {
     EXPECT_EQ(Wire(), std::string("a\n\r\x03\t\b\x1b\xE9\x41", 9));
     EXPECT_EQ(w->focusWidget(), w->memoUart);  // Tab did not move the focus away
 
+    // The control characters a terminal keyboard makes with Ctrl beyond A to Z.
+    for (Qt::Key key :
+         {Qt::Key_At, Qt::Key_Space, Qt::Key_BracketLeft, Qt::Key_Backslash, Qt::Key_BracketRight,
+          Qt::Key_AsciiCircum, Qt::Key_Underscore, Qt::Key_Backspace})
+        QTest::keyClick(w->memoUart, key, Qt::ControlModifier);
+    EXPECT_EQ(Wire(), std::string("\0\0\x1b\x1c\x1d\x1e\x1f\x7f", 8));
+
     // Navigation keys do nothing here and send nothing.
     QTest::keyClick(w->memoUart, Qt::Key_Left);
     QTest::keyClick(w->memoUart, Qt::Key_Delete);

@@ -48,6 +48,7 @@
 #include "terminal/window/display_menus.h"
 #include "terminal/window/elapsed_clock.h"
 #include "terminal/window/file_transfer.h"
+#include "terminal/window/key_chars.h"
 #include "terminal/window/qt_host.h"
 #include "terminal/window/rx_view.h"
 
@@ -86,42 +87,6 @@ QFont ToQFont(const FontRecord& rec) {
     f.setUnderline(rec.style & kFontUnderline);
     f.setStrikeOut(rec.style & kFontStrikeOut);
     return f;
-}
-
-// Which character the key produces, as the receive window sends it; nothing for keys that only
-// move or edit.
-std::u16string CharactersOf(const QKeyEvent* ke) {
-    const int key = ke->key();
-#if defined(Q_OS_MACOS)
-    const bool ctrl = ke->modifiers() & Qt::MetaModifier;
-#else
-    const bool ctrl = ke->modifiers() & Qt::ControlModifier;
-#endif
-    const bool alt = ke->modifiers() & Qt::AltModifier;
-    if (ctrl && !alt && key >= Qt::Key_A && key <= Qt::Key_Z)
-        return std::u16string(1, static_cast<char16_t>(key - Qt::Key_A + 1));
-    switch (key) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            return u"\r";
-        case Qt::Key_Backspace:
-            return u"\b";
-        case Qt::Key_Tab:
-        case Qt::Key_Backtab:
-            return u"\t";
-        case Qt::Key_Escape:
-            return u"\x1b";
-        case Qt::Key_Delete:
-            return {};
-        default:
-            break;
-    }
-    std::u16string out;
-    for (QChar c : ke->text()) {
-        // Other control characters in the text come from keys that only edit or move.
-        if (c.unicode() >= 32 && c.unicode() != 127) out.push_back(c.unicode());
-    }
-    return out;
 }
 
 }  // namespace
