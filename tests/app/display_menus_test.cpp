@@ -308,3 +308,53 @@ TEST_F(MenusTest, LogFontSetsTheColourOfNormalMessages) {
 
 }  // namespace
 }  // namespace corvel
+
+namespace corvel {
+namespace {
+
+// A modal dialog would run its own loop inside a transfer's pumping and stop it reading the
+// port: while a transfer runs, the entries that open one (and Help) are off, the rest stay on.
+TEST_F(MenusTest, EntriesThatOpenADialogAreOffWhileATransferRuns) {
+    ClickConnect("COM3", "9600");
+    ASSERT_EQ(w->btnConnectTag, 1);
+    w->kmodem->enabled = false;
+    const std::vector<std::pair<QMenu*, QWidget*>> menus = {{w->popMenu1, w->memoUart},
+                                                            {w->popMenu2, w->memoLog},
+                                                            {w->popMenu3, w->memoUartAux},
+                                                            {w->popFiles, w->strFiles},
+                                                            {w->popCmds, w->strCmds}};
+    // The names of the entries offered, each menu popped up as the user would.
+    const auto offered = [&] {
+        std::vector<QString> names;
+        for (auto [menu, box] : menus) {
+            emit box->customContextMenuRequested(QPoint(1, 1));
+            for (const QAction* a : menu->actions())
+                if (!a->isSeparator() && a->isEnabled()) names.push_back(a->objectName());
+            menu->hide();
+        }
+        return names;
+    };
+    const std::vector<QString> idle = offered();
+    EXPECT_EQ(idle.size(), 28u);
+
+    std::vector<QString> during;
+    bool helpDuring = true, looked = false;
+    host.onProcessMessages = [&] {
+        if (std::exchange(looked, true)) return;
+        during = offered();
+        helpDuring = w->btnHelp->isEnabled();
+        QTest::mouseClick(w->btnRxFile, Qt::LeftButton);  // stops the receive
+    };
+    dialogs.files = {tmp.filePath("in.bin")};
+    QTest::mouseClick(w->btnRxFile, Qt::LeftButton);
+    EXPECT_EQ(during, (std::vector<QString>{"Limpar2", "copiar1", "SelecionarTudo", "Padrao1",
+                                            "Padrao2", "Limpar3", "Copiar2", "SelecionarTudo1",
+                                            "Padro21", "Limpar1", "LimpaaLista1"}));
+    EXPECT_FALSE(helpDuring);
+    host.onProcessMessages = nullptr;
+    EXPECT_EQ(offered(), idle);
+    EXPECT_TRUE(w->btnHelp->isEnabled());
+}
+
+}  // namespace
+}  // namespace corvel

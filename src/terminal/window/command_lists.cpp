@@ -67,32 +67,34 @@ CommandLists::CommandLists(TfrmTerminal& window)
 
 void CommandLists::BuildMenus() {
     auto menuFor = [this](QMenu*& menu, QWidget* box, const char* name) {
-        return PopupMenuFor(&w, menu, box, name);
+        return PopupMenuFor(&w, menu, box, name, [this] { return !w.fileTransferActive; });
     };
     auto add = [this](QMenu* menu, const char* caption, const char* name,
-                      void (CommandLists::*fn)()) {
-        AddReportedAction(this, w.dialogs(), &w, menu, caption, name, fn);
+                      void (CommandLists::*fn)(), OpensDialog opens = OpensDialog::No) {
+        AddReportedAction(this, w.dialogs(), &w, menu, caption, name, fn, opens);
     };
+    constexpr OpensDialog kDialog = OpensDialog::Yes;
 
     QMenu* files = menuFor(w.popFiles, w.strFiles, "popFiles");
-    add(files, "Nova Lista", "NovaLista1", &CommandLists::NovaLista1Click);
+    add(files, "Nova Lista", "NovaLista1", &CommandLists::NovaLista1Click, kDialog);
     files->addSeparator();
-    add(files, "Excluir o Item Selecionado", "ExlcuiLista1", &CommandLists::ExlcuiLista1Click);
+    add(files, "Excluir o Item Selecionado", "ExlcuiLista1", &CommandLists::ExlcuiLista1Click,
+        kDialog);
     files->addSeparator();
     add(files, "Trocar o Local de Armazenamento das Listas", "rocaroLocaldeArmazenamentodasListas1",
-        &CommandLists::rocaroLocaldeArmazenamentodasListas1Click);
+        &CommandLists::rocaroLocaldeArmazenamentodasListas1Click, kDialog);
     files->addSeparator();
-    add(files, "Fonte", "Fonte3", &CommandLists::Fonte3Click);
-    add(files, "Cor", "Cor3", &CommandLists::Cor3Click);
+    add(files, "Fonte", "Fonte3", &CommandLists::Fonte3Click, kDialog);
+    add(files, "Cor", "Cor3", &CommandLists::Cor3Click, kDialog);
 
     QMenu* cmds = menuFor(w.popCmds, w.strCmds, "popCmds");
     add(cmds, "Excluir o Item Selecionado", "ExcluirItemSelecionado1",
-        &CommandLists::ExcluirItemSelecionado1Click);
+        &CommandLists::ExcluirItemSelecionado1Click, kDialog);
     cmds->addSeparator();
     add(cmds, "Limpa a Lista", "LimpaaLista1", &CommandLists::LimpaaLista1Click);
     cmds->addSeparator();
-    add(cmds, "Fonte", "Font1", &CommandLists::Font1Click);
-    add(cmds, "Cor", "Cor4", &CommandLists::Cor4Click);
+    add(cmds, "Fonte", "Font1", &CommandLists::Font1Click, kDialog);
+    add(cmds, "Cor", "Cor4", &CommandLists::Cor4Click, kDialog);
 }
 
 void CommandLists::ConnectSignals() {

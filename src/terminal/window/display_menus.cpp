@@ -81,41 +81,44 @@ DisplayMenus::DisplayMenus(TfrmTerminal& window)
 
 void DisplayMenus::BuildMenus() {
     auto menuFor = [this](QMenu*& menu, QWidget* box, const char* name) {
-        return PopupMenuFor(&w, menu, box, name);
+        return PopupMenuFor(&w, menu, box, name, [this] { return !w.fileTransferActive; });
     };
     auto add = [this](QMenu* menu, const char* caption, const char* name,
-                      void (DisplayMenus::*fn)()) {
-        AddReportedAction(this, w.dialogs(), &w, menu, caption, name, fn);
+                      void (DisplayMenus::*fn)(), OpensDialog opens = OpensDialog::No) {
+        AddReportedAction(this, w.dialogs(), &w, menu, caption, name, fn, opens);
     };
+    constexpr OpensDialog kDialog = OpensDialog::Yes;
 
     QMenu* rx = menuFor(w.popMenu1, w.memoUart, "popMenu1");
     add(rx, "Limpar", "Limpar2", &DisplayMenus::Limpar2Click);
     add(rx, "Copiar", "copiar1", &DisplayMenus::copiar1Click);
     add(rx, "Selecionar Tudo", "SelecionarTudo", &DisplayMenus::SelecionarTudoClick);
     rx->addSeparator();
-    add(rx, "Salvar", "Salvar2", &DisplayMenus::Salvar2Click);
-    add(rx, "Savar com Formatação", "SavarcomFormatao1", &DisplayMenus::SavarcomFormatao1Click);
+    add(rx, "Salvar", "Salvar2", &DisplayMenus::Salvar2Click, kDialog);
+    add(rx, "Savar com Formatação", "SavarcomFormatao1", &DisplayMenus::SavarcomFormatao1Click,
+        kDialog);
     rx->addSeparator();
-    add(rx, "Fonte", "Fonte1", &DisplayMenus::Fonte1Click);
-    add(rx, "Cor", "Cor1", &DisplayMenus::Cor1Click);
+    add(rx, "Fonte", "Fonte1", &DisplayMenus::Fonte1Click, kDialog);
+    add(rx, "Cor", "Cor1", &DisplayMenus::Cor1Click, kDialog);
     add(rx, "Padrão de Fonte e Cores 1", "Padrao1", &DisplayMenus::Padrao1Click);
     add(rx, "Padrão de Fonte e Cores 2", "Padrao2", &DisplayMenus::Padrao2Click);
 
     QMenu* side = menuFor(w.popMenu3, w.memoUartAux, "popMenu3");
     add(side, "Limpar", "Limpar1", &DisplayMenus::Limpar1Click);
-    add(side, "Salvar", "Salvar1", &DisplayMenus::Salvar1Click);
+    add(side, "Salvar", "Salvar1", &DisplayMenus::Salvar1Click, kDialog);
 
     QMenu* log = menuFor(w.popMenu2, w.memoLog, "popMenu2");
     add(log, "Limpar", "Limpar3", &DisplayMenus::Limpar3Click);
     add(log, "Copiar", "Copiar2", &DisplayMenus::Copiar2Click);
     add(log, "Selecionar Tudo", "SelecionarTudo1", &DisplayMenus::SelecionarTudo1Click);
     log->addSeparator();
-    add(log, "Salvar", "Salvar3", &DisplayMenus::Salvar3Click);
-    add(log, "Salvar com Formatação", "SalvarcomFormatao1", &DisplayMenus::SalvarcomFormatao1Click);
+    add(log, "Salvar", "Salvar3", &DisplayMenus::Salvar3Click, kDialog);
+    add(log, "Salvar com Formatação", "SalvarcomFormatao1", &DisplayMenus::SalvarcomFormatao1Click,
+        kDialog);
     log->addSeparator();
-    add(log, "Fonte", "Fonte2", &DisplayMenus::Fonte2Click);
+    add(log, "Fonte", "Fonte2", &DisplayMenus::Fonte2Click, kDialog);
     add(log, "Padrão de Fonte", "Padro21", &DisplayMenus::Padro21Click);
-    add(log, "Cor", "cor2", &DisplayMenus::cor2Click);
+    add(log, "Cor", "cor2", &DisplayMenus::cor2Click, kDialog);
 }
 
 bool DisplayMenus::eventFilter(QObject* watched, QEvent* event) {

@@ -966,6 +966,9 @@ void TfrmTerminal::EnableControls(bool a, bool b) {
     btnTxFile->setEnabled(a);
     btnConfig->setEnabled(!a);
     strCmds->setEnabled(b);
+    // The list is off only while a transfer runs; so is Help, whose modal window would hold
+    // the transfer's pumping (and the port) until it closed.
+    btnHelp->setEnabled(b);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1108,6 +1111,7 @@ void TfrmTerminal::btQuit() {
 }
 
 void TfrmTerminal::btnHelpClick() {
+    if (fileTransferActive) return;
     ShowHelpWindow(this);
 }
 
