@@ -1,5 +1,7 @@
 #include "terminal/settings.h"
 
+#include <algorithm>
+
 #include "terminal/settings_file.h"
 
 namespace corvel {
@@ -17,6 +19,7 @@ constexpr const char* kMemLogFont = "MEM LOG FONT";
 constexpr const char* kFilesFont = "FONT_STRFILES";
 constexpr const char* kCmdsFont = "FONT_STRPATHS";
 constexpr const char* kWindows = "WINDOWS";
+constexpr const char* kPlacement = "WINDOW PLACEMENT";
 constexpr const char* kLimits = "LIMITS";
 
 // The four window colours are stored as text; one that is not a number is the system window
@@ -99,6 +102,9 @@ void LoadSettings(const tIniFile& ini, Settings& s) {
     s.windowHeight = ini.ReadInteger(kWindows, "H", s.windowHeight);
     s.windowLeft = ini.ReadInteger(kWindows, "L", s.windowLeft);
     s.windowTop = ini.ReadInteger(kWindows, "T", s.windowTop);
+    s.windowPlacement = ini.ReadString(kPlacement, "GEOMETRY", s.windowPlacement);
+    s.windowPlacementOuter = ini.ReadString(kPlacement, "OUTER", s.windowPlacementOuter);
+    s.logHeight = std::max(ini.ReadInteger(kPlacement, "LOG HEIGHT", s.logHeight), 0);
 
     s.rxLinesLimit = ReadLimit(ini, "RX LINES", s.rxLinesLimit);
     s.auxLinesLimit = ReadLimit(ini, "AUX LINES", s.auxLinesLimit);
@@ -133,6 +139,9 @@ void WriteExitSettings(tIniFile& ini, const Settings& s) {
         ini.WriteInteger(kWindows, "H", s.windowHeight);
         ini.WriteInteger(kWindows, "L", s.windowLeft);
         ini.WriteInteger(kWindows, "T", s.windowTop);
+        ini.WriteString(kPlacement, "GEOMETRY", s.windowPlacement);
+        ini.WriteString(kPlacement, "OUTER", s.windowPlacementOuter);
+        ini.WriteInteger(kPlacement, "LOG HEIGHT", s.logHeight);
 
         ini.WriteInteger(kColor, "VRCLOCK DISPLAY HIGH", s.clockHigh);
         ini.WriteInteger(kColor, "VRCLOCK DISPLAY LOW", s.clockLow);

@@ -86,6 +86,14 @@ struct Settings {
     std::int32_t windowLeft = 0;
     std::int32_t windowTop = 0;
 
+    // [WINDOW PLACEMENT]: the toolkit's own record of the window's place (normal size, frame,
+    // screen, maximised) as hex text, and the [WINDOWS] values written beside it: when those no
+    // longer match, somebody edited them and they win. The log's height under the splitter
+    // (0 = the default).
+    std::string windowPlacement;
+    std::string windowPlacementOuter;
+    std::int32_t logHeight = 0;
+
     // [LIMITS]: lines kept by the receive window and the side column; 0 = no limit.
     std::uint32_t rxLinesLimit = 1000000;
     std::uint32_t auxLinesLimit = 1000000;

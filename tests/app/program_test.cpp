@@ -28,11 +28,12 @@ struct ProgramRun {
 // Starts the program with SIGTERM blocked, so a SIGTERM sent at once stays pending until the
 // program has its handler: no race with its start-up, no waiting on a clock.
 ProgramRun RunProgram(const std::string& exe, std::vector<std::string> args, bool terminate,
-                      const std::string& outFile) {
+                      const std::string& outFile,
+                      const std::string& platform = "QT_QPA_PLATFORM=offscreen") {
     std::vector<char*> argv{const_cast<char*>(exe.c_str())};
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::vector<std::string> envStore{"QT_QPA_PLATFORM=offscreen"};
+    std::vector<std::string> envStore{platform};
     for (char** e = environ; *e; ++e)
         if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0) envStore.emplace_back(*e);
     std::vector<char*> envp;
@@ -85,13 +86,42 @@ TEST(Program, OptionsAndAnOrderlyCloseOnSigterm) {
     EXPECT_EQ(WEXITSTATUS(bad.status), 2);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("tool_terminal.ini")));
 
-    ProgramRun term = RunProgram(exe.toStdString(), {"--baud", "57600"}, true, out);
+    QFile screens(dir.filePath("screens.json"));
+    ASSERT_TRUE(screens.open(QIODevice::WriteOnly));
+    screens.write(R"({"screens": [{"name": "desk", "x": 0, "y": 0, "width": 1920,
+                      "height": 1080, "logicalDpi": 96}]})");
+    screens.close();
+    ProgramRun term =
+        RunProgram(exe.toStdString(), {"--baud", "57600"}, true, out,
+                   "QT_QPA_PLATFORM=offscreen:configfile=" + screens.fileName().toStdString());
     ASSERT_TRUE(WIFEXITED(term.status)) << "killed by signal " << WTERMSIG(term.status);
     EXPECT_EQ(WEXITSTATUS(term.status), 0);
     const tIniFile ini(dir.filePath("tool_terminal.ini").toStdString());
     EXPECT_EQ(ini.ReadInteger("WINDOWS", "W", 0), 1035);
     // The baud rate of the command line was for that run only.
     EXPECT_EQ(ini.ReadInteger("UART", "BAUDRATE", 0), 9600);
+}
+
+// On a first start on a small screen the window is made to fit it, the log and Exit included.
+TEST(Program, AFirstStartFitsASmallScreen) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString exe = dir.filePath("corvel");
+    ASSERT_TRUE(QFile::copy(CORVEL_EXE, exe));
+    QFile screens(dir.filePath("screens.json"));
+    ASSERT_TRUE(screens.open(QIODevice::WriteOnly));
+    screens.write(R"({"screens": [{"name": "small", "x": 0, "y": 0, "width": 1024,
+                      "height": 700, "logicalDpi": 96}]})");
+    screens.close();
+    const std::string platform =
+        "QT_QPA_PLATFORM=offscreen:configfile=" + screens.fileName().toStdString();
+    ProgramRun run =
+        RunProgram(exe.toStdString(), {}, true, dir.filePath("out.txt").toStdString(), platform);
+    ASSERT_TRUE(WIFEXITED(run.status));
+    const tIniFile ini(dir.filePath("tool_terminal.ini").toStdString());
+    EXPECT_LE(ini.ReadInteger("WINDOWS", "W", 0), 1024);
+    EXPECT_LE(ini.ReadInteger("WINDOWS", "H", 0), 700);
+    EXPECT_GT(ini.ReadInteger("WINDOWS", "W", 0), 800);
 }
 
 #endif

@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSplitter>
 #include <QTabWidget>
 
 #include "help/help.h"
@@ -338,6 +339,62 @@ TEST_F(StartupTest, HelpAndExitButtons) {
     EXPECT_FALSE(QFileInfo::exists(IniPath()));  // written when the window is destroyed
     Close();
     EXPECT_TRUE(QFileInfo::exists(IniPath()));
+}
+
+}  // namespace
+}  // namespace corvel
+
+namespace corvel {
+namespace {
+
+// Start and exit again and again, as a user does: the window comes back where it was, the same
+// size, and the stored values do not move; the log keeps the height the user gave it; outer
+// values edited by hand still win over the remembered place; a maximised window comes back
+// maximised.
+TEST_F(StartupTest, TheWindowComesBackAsItWasLeft) {
+    const auto cycle = [&](const std::function<void(TfrmTerminal&)>& whileOpen) {
+        TfrmTerminal& win = Open();
+        win.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&win));
+        if (whileOpen) whileOpen(win);
+        Close();
+        const tIniFile ini = Ini();
+        std::string values;
+        for (const char* key : {"W", "H", "L", "T"})
+            values += ini.ReadString("WINDOWS", key, "?") + " ";
+        values += ini.ReadString("WINDOW PLACEMENT", "LOG HEIGHT", "?");
+        return values;
+    };
+    const std::string first = cycle([](TfrmTerminal& win) {
+        win.move(40, 30);
+        win.resize(990, 650);
+        const QList<int> sizes = win.splLog->sizes();
+        win.splLog->setSizes({sizes[0] + sizes[1] - 150, 150});
+    });
+    // Outer values: the frame is part of them.
+    EXPECT_EQ(first, "994 654 40 30 150");
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(cycle([](TfrmTerminal& win) {
+                      EXPECT_EQ(win.frameGeometry().topLeft(), QPoint(40, 30));
+                      EXPECT_EQ(win.size(), QSize(990, 650));
+                      EXPECT_EQ(win.memoLog->height(), 150);
+                  }),
+                  first);
+    }
+
+    tIniFile edited = Ini();
+    edited.WriteInteger("WINDOWS", "W", 950);
+    cycle([](TfrmTerminal& win) { EXPECT_EQ(win.frameGeometry().size(), QSize(950, 654)); });
+
+    // Maximised: back maximised, inside the screen.
+    cycle([](TfrmTerminal& win) { win.showMaximized(); });
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (int i = 0; i < 2; ++i) {
+        cycle([&](TfrmTerminal& win) {
+            EXPECT_TRUE(win.isMaximized());
+            EXPECT_TRUE(screen.contains(win.frameGeometry())) << "cycle " << i;
+        });
+    }
 }
 
 }  // namespace

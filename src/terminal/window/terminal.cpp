@@ -24,7 +24,9 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -57,6 +59,9 @@ namespace corvel {
 namespace {
 
 constexpr const char* kCaption = "Corvel v2.6";
+// The log window: about four lines at first, at least two.
+constexpr int kLogDefaultHeight = 83;
+constexpr int kLogMinimumHeight = 44;
 
 // Undoes the hourglass whatever way the connect ends.
 struct WaitCursor {
@@ -312,7 +317,7 @@ void TfrmTerminal::BuildControls() {
     memoLog = new QTextEdit(central);
     named(memoLog, "memoLog");
     memoLog->setReadOnly(true);
-    memoLog->setFixedHeight(83);
+    memoLog->setMinimumHeight(kLogMinimumHeight);
     memoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memoLog->setContextMenuPolicy(Qt::CustomContextMenu);
     memoLog->document()->setUndoRedoEnabled(false);
@@ -367,12 +372,29 @@ void TfrmTerminal::BuildControls() {
     leftLayout->addLayout(rxRow, 1);
     leftLayout->addLayout(sendBar);
     leftLayout->addLayout(transferBar);
-    auto* top = new QHBoxLayout;
+    auto* pnlTop = named(new QWidget(central), "pnlTop");
+    auto* top = new QHBoxLayout(pnlTop);
+    top->setContentsMargins(0, 0, 0, 0);
     top->addLayout(leftLayout, 1);
     top->addWidget(right);
+    // The log keeps its height when the window is resized; the user moves the line between.
+    splLog = new QSplitter(Qt::Vertical, central);
+    named(splLog, "splLog");
+    splLog->setChildrenCollapsible(false);
+    splLog->addWidget(pnlTop);
+    splLog->addWidget(memoLog);
+    splLog->setStretchFactor(0, 1);
+    splLog->setStretchFactor(1, 0);
     auto* mainLayout = new QVBoxLayout(central);
-    mainLayout->addLayout(top, 1);
-    mainLayout->addWidget(memoLog);
+    mainLayout->addWidget(splLog);
+}
+
+void TfrmTerminal::ApplyLogHeight() {
+    if (QLayout* layout = centralWidget()->layout()) layout->activate();
+    const int wanted = settings.logHeight > 0 ? settings.logHeight : kLogDefaultHeight;
+    const int total = splLog->height() - splLog->handleWidth();
+    const int log = std::clamp(wanted, kLogMinimumHeight, std::max(total / 2, kLogMinimumHeight));
+    splLog->setSizes({std::max(total - log, 1), log});
 }
 
 void TfrmTerminal::BuildMenus() {
@@ -583,13 +605,34 @@ void TfrmTerminal::showEvent(QShowEvent* event) {
 
 void TfrmTerminal::FormShow() {
     PlaceMainWindow();
+    ApplyLogHeight();
     if (options_.connectAtStart) {
         options_.connectAtStart = false;
         if (btnConnectTag == 0) btnConnectClick();
     }
 }
 
+QString TfrmTerminal::OuterPlacementText() const {
+    return QString("%1 %2 %3 %4")
+        .arg(settings.windowWidth)
+        .arg(settings.windowHeight)
+        .arg(settings.windowLeft)
+        .arg(settings.windowTop);
+}
+
 void TfrmTerminal::PlaceMainWindow() {
+    // The toolkit's record of the last place is exact where the outer values cannot be: the
+    // frame that the window manager adds is not known until after the window is shown, so an
+    // outer size turned into an inner one grows the window by the frame at every start. The
+    // record wins unless the outer values were edited since it was written.
+    if (!settings.windowPlacement.empty() &&
+        OuterPlacementText() == FromStd(settings.windowPlacementOuter) &&
+        restoreGeometry(QByteArray::fromHex(QByteArray::fromStdString(settings.windowPlacement)))) {
+        placedGeometry_ = geometry();
+        placedState_ = windowState();
+        return;
+    }
+
     const int w = settings.windowWidth;
     const int h = settings.windowHeight;
     int left = settings.windowLeft;
@@ -598,9 +641,17 @@ void TfrmTerminal::PlaceMainWindow() {
     // Outer size: the frame the window manager adds is known only once the window is shown. A
     // size no screen could show is cut down: its backing store alone could exhaust the memory.
     constexpr int kLargest = 16384;
-    const int frameW = frameGeometry().width() - width();
-    const int frameH = frameGeometry().height() - height();
-    resize(std::clamp(w - frameW, 1, kLargest), std::clamp(h - frameH, 1, kLargest));
+    int frameW = frameGeometry().width() - width();
+    int frameH = frameGeometry().height() - height();
+    if (frameW == 0 && frameH == 0 && QGuiApplication::platformName() == "xcb") {
+        // On X11 the window manager frames the window only after it is shown: assume a title bar
+        // and thin borders, so that the outer size comes out near the one asked for and a window
+        // fitted to a small screen does not end under the screen's edge.
+        frameW = 2 * 4;
+        frameH = style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * 4;
+    }
+    int clientW = std::clamp(w - frameW, 1, kLargest);
+    int clientH = std::clamp(h - frameH, 1, kLargest);
 
     int maxWidth = INT_MIN, minLeft = INT_MAX, maxHeight = INT_MIN, minTop = INT_MAX;
     for (const QScreen* screen : QGuiApplication::screens()) {
@@ -615,7 +666,19 @@ void TfrmTerminal::PlaceMainWindow() {
         left = 0;
         top = 0;
     }
+    // A window larger than the screen it lands on hides its lower part (the log, Exit): it is
+    // made to fit the screen's free area.
+    if (const QScreen* screen = QGuiApplication::screenAt(QPoint(left, top))
+                                    ? QGuiApplication::screenAt(QPoint(left, top))
+                                    : QGuiApplication::primaryScreen()) {
+        const QRect free = screen->availableGeometry();
+        clientW = std::min(clientW, std::max(free.width() - frameW, 1));
+        clientH = std::min(clientH, std::max(free.height() - frameH, 1));
+    }
+    resize(clientW, clientH);
     move(left, top);
+    placedGeometry_ = geometry();
+    placedState_ = windowState();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -623,7 +686,28 @@ void TfrmTerminal::PlaceMainWindow() {
 
 void TfrmTerminal::closeEvent(QCloseEvent* event) {
     FormClose();
+    // The place is taken while the window is still on screen: once it is hidden, the window
+    // manager takes its frame away, and an outer size read then would be the inner one.
+    TakePlacement();
     event->accept();
+}
+
+void TfrmTerminal::TakePlacement() {
+    if (!isVisible()) return;
+    settings.logHeight = memoLog->height();
+    const QRect frame = frameGeometry();
+    // Now and then the X11 toolkit never learns the frame of a window it showed; a window the
+    // user did not move or resize then keeps the place it was given rather than take its inner
+    // size for its outer one.
+    if (frame == geometry() && QGuiApplication::platformName() == "xcb" &&
+        geometry() == placedGeometry_ && windowState() == placedState_)
+        return;
+    settings.windowWidth = frame.width();
+    settings.windowHeight = frame.height();
+    settings.windowLeft = frame.x();
+    settings.windowTop = frame.y();
+    settings.windowPlacement = saveGeometry().toHex().toStdString();
+    settings.windowPlacementOuter = ToStd(OuterPlacementText());
 }
 
 void TfrmTerminal::FormClose() {
@@ -660,11 +744,7 @@ void TfrmTerminal::FormDestroy() {
 
 void TfrmTerminal::WriteSettingsAtExit() {
     Settings& s = settings;
-    const QRect frame = frameGeometry();
-    s.windowWidth = frame.width();
-    s.windowHeight = frame.height();
-    s.windowLeft = frame.x();
-    s.windowTop = frame.y();
+    TakePlacement();
     s.clockHigh = clockHighColor;
     s.clockLow = clockLowColor;
 

@@ -9,6 +9,7 @@
 // scripted dialogs and a hand-driven clock.
 
 #include <QMainWindow>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <cstdarg>
@@ -39,6 +40,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QSplitter;
 class QTabWidget;
 class QTextEdit;
 class QTimer;
@@ -85,6 +87,10 @@ class TfrmTerminal : public QMainWindow {
     // Writes the settings kept at exit; runs once (the destructor calls it if nobody did).
     void FormDestroy();
     void PlaceMainWindow();
+    // The outer values of [WINDOWS] as one text, to tell whether they changed by hand.
+    QString OuterPlacementText() const;
+    // Reads the window's place into settings (while it is shown; otherwise keeps the last).
+    void TakePlacement();
 
     // --- Log window ---
     // One coloured line; the text is returned. A format the C library rejects is shown as is.
@@ -231,6 +237,8 @@ class TfrmTerminal : public QMainWindow {
     ElapsedClock* VrClock = nullptr;
     QLabel* lblRate = nullptr;
     QTextEdit* memoLog = nullptr;
+    // Between the upper part of the window and the log.
+    QSplitter* splLog = nullptr;
     QListWidget* strFiles = nullptr;
     QListWidget* strCmds = nullptr;
     QCheckBox* cbxSendCmd = nullptr;
@@ -268,6 +276,8 @@ class TfrmTerminal : public QMainWindow {
   private:
     void BuildControls();
     void BuildMenus();
+    // The log's remembered height, set once the window has its size.
+    void ApplyLogHeight();
     void ConnectSignals();
     void ReadSettingsAtStart();
     void WriteSettingsAtExit();
@@ -292,6 +302,9 @@ class TfrmTerminal : public QMainWindow {
     // Remembered values that a command-line override hides for this run.
     QString storedPort_;
     QString storedBaud_;
+    // Where PlaceMainWindow put the window.
+    QRect placedGeometry_;
+    Qt::WindowStates placedState_;
 };
 
 }  // namespace corvel
