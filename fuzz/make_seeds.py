@@ -95,8 +95,8 @@ def kmodem_fw():
 
 
 def rx_render():
-    def head(flags, seed=0x1234):
-        return bytes([flags]) + seed.to_bytes(2, "little")
+    def head(flags, seed=0x1234, text=0):
+        return bytes([flags]) + seed.to_bytes(2, "little") + bytes([text])
     return {
         "cr-overwrites": head(0) + b"abc\r12\n",
         "backspace": head(0) + b"abc\x08\x08X\n\x08",
@@ -109,6 +109,9 @@ def rx_render():
         "hex-columns": head(1 | 0x1E) + bytes(range(256)),
         "long-line": head(0x20) + b"x" * 3000 + b"\r\n",
         "operations": head(0x40 | 0x1E) + b"line\r\n\x1b[2J" * 20,
+        "utf8": head(0, 9, 1) + "23.5°C é€😀".encode() + b"\xff\xc3(\xed\xa0\x80\b\b\r\n",
+        "sgr": head(0, 11, 2) + b"\x1b[1;31mE\x1b[22;38;5;208mV\x1b[48;2;1;2;3m\x1b[7mX\x1b[m\rY\n",
+        "tabs-all": head(0x1E, 13, 7) + b"task\tstate\n\xe2\x82\xac\t\x1b[32mok\x1b[0m\t\r\tZ\n",
     }
 
 

@@ -330,6 +330,8 @@ void BoardShell::Execute(const std::string& line, bool crOnly) {
         CmdRm(rest);
     } else if (word == "ansi") {
         CmdAnsi();
+    } else if (word == "log") {
+        CmdLog();
     } else if (word == "stream" || word == "hex") {
         CmdStream(rest, word == "hex");
     } else {
@@ -349,6 +351,7 @@ void BoardShell::CmdHelp() {
          "  rx [NAME]     receive a file with Kmodem (the terminal sends it)\r\n"
          "  tx [NAME]     send a file with Kmodem (default: the newest file)\r\n"
          "  ansi          coloured text and the erase sequences\r\n"
+         "  log           a firmware log: UTF-8 text, a TAB table, coloured levels\r\n"
          "  stream N      N bytes of numbered text lines, as fast as the line allows\r\n"
          "  hex N         N bytes counting 0 to 255\r\n"
          "Ctrl+C stops stream, hex and cat.\r\n");
@@ -421,6 +424,28 @@ void BoardShell::CmdAnsi() {
          "ESC [ 2 K erased the line this text replaced\r\n";
     const std::string j = "ESC [ J   erased from the cursor to the end of the window";
     s += j + ": THIS TEXT MUST NOT SHOW\r" + j + esc + "J\r\n";
+    Send(s);
+}
+
+// What a firmware's logging prints: levels in colour (with bold, faint, 256-colour and true
+// colour among them), a reading with a degree sign in UTF-8, and a table aligned by TABs.
+void BoardShell::CmdLog() {
+    const std::string esc = "\x1b[";
+    std::string s;
+    s += esc + "32mI (1023) boot: " + esc + "0mapplication start, chip revision 3\r\n";
+    s += esc + "32mI (1187) sensor: " + esc +
+         "0mtemperature 23.5\xc2\xb0"
+         "C, humidity 41 %\r\n";
+    s += esc + "33mW (1204) wifi: " + esc + "0mretrying in 2 s \xe2\x80\x94 no beacon\r\n";
+    s += esc + "1;31mE (1290) spi: " + esc + "22mbus fault at 0x3FF4" + esc + "0m\r\n";
+    s += esc + "2mD (1301) heap: free 182 KiB" + esc + "0m\r\n";
+    s += esc + "38;5;208mV (1302) 256-colour orange" + esc + "39m, " + esc +
+         "38;2;80;160;255mtrue-colour blue" + esc + "0m, " + esc + "7minverse" + esc + "27m, " +
+         esc + "4munderlined" + esc + "24m, " + esc + "3mitalic" + esc + "23m\r\n";
+    s += "task\tstate\tprio\tstack\r\n";
+    s += "main\tR\t1\t2048\r\n";
+    s += "idle\tB\t0\t512\r\n";
+    s += "net_rx\tS\t5\t4096\r\n";
     Send(s);
 }
 

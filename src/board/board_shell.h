@@ -84,6 +84,7 @@ class BoardShell {
     void CmdCat(const std::string& name);
     void CmdRm(const std::string& name);
     void CmdAnsi();
+    void CmdLog();
     void CmdStream(const std::string& arg, bool hex);
     void CmdRx(const std::string& name);
     void CmdTx(const std::string& name);

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "terminal/text_style.h"
+
 namespace corvel {
 
 class LineBox {
@@ -37,6 +39,20 @@ class LineBox {
 
     virtual void Repaint() = 0;
     virtual void ScrollToEnd() = 0;
+
+    // Styled text: the runs of line index (empty = all in the box's own look). A write of the
+    // line's text (ReplaceLine) drops its runs; removed lines take theirs along. Boxes that
+    // cannot show styles ignore them.
+    virtual void SetLineStyle(int index, LineStyle style) {
+        (void)index;
+        (void)style;
+    }
+    virtual LineStyle GetLineStyle(int index) const {
+        (void)index;
+        return {};
+    }
+    // How the bytes of the lines read: each byte a Latin-1 character (the default), or UTF-8.
+    virtual void SetUtf8(bool utf8) { (void)utf8; }
 
     // Moves on every change of the lines (not of the caret, the selection or the view), so a
     // writer can tell whether anybody else changed the box since its own last write.

@@ -26,6 +26,10 @@ class MemLineBox : public LineBox {
     int CaretLine() const override { return caret_; }
     void Repaint() override { ++repaints; }
     void ScrollToEnd() override { ++scrolls; }
+    void SetLineStyle(int index, LineStyle style) override;
+    LineStyle GetLineStyle(int index) const override;
+    void SetUtf8(bool utf8) override { utf8_ = utf8; }
+    bool Utf8() const { return utf8_; }
 
     // Where the user clicked: clamped into the box.
     void SetCaretLine(int index);
@@ -46,7 +50,9 @@ class MemLineBox : public LineBox {
     void Trim();
 
     std::deque<std::string> lines_;
+    std::deque<LineStyle> styles_;  // beside lines_, one per line
     int caret_ = 0;
+    bool utf8_ = false;
     std::size_t maxLines_ = 0;
 };
 

@@ -8,6 +8,7 @@ namespace {
 
 constexpr std::uint8_t kBel = 7;
 constexpr std::uint8_t kBs = 8;
+constexpr std::uint8_t kTab = 9;
 constexpr std::uint8_t kLf = 10;
 constexpr std::uint8_t kCr = 13;
 constexpr std::uint8_t kEsc = 27;
@@ -133,15 +134,7 @@ void tRxRenderer::PrintRxAscii(const std::uint8_t* data, std::size_t size) {
     // this renderer last wrote, so a CR or an erase at the end of one read acts on the next one
     // exactly as it would inside one read. When anybody else changed the window (cleared it,
     // dropped lines, a mode change) the last line is taken up again with the cursor after it.
-    if (!carry_ || memoUart_.Revision() != ownRevision_) {
-        const int count = memoUart_.LineCount();
-        if (count > 0) {
-            rx.capLine(count - 1);
-        } else {
-            rx.ControlClean();
-        }
-        loneLineFromText_ = false;
-    }
+    if (!carry_ || memoUart_.Revision() != ownRevision_) TakeUpLastLine();
     DropPendingLines();
 
     std::size_t i = 0;
@@ -157,16 +150,29 @@ void tRxRenderer::PrintRxAscii(const std::uint8_t* data, std::size_t size) {
         if (b >= kFirstPrintable) {
             std::size_t run = 1;
             while (i + run < size && data[i + run] >= kFirstPrintable) ++run;
-            WritePrintable(data + i, run);
+            if (Rich()) {
+                WriteRich(data + i, run);
+            } else {
+                WritePrintable(data + i, run);
+            }
             i += run;
             continue;
         }
+        // A control byte ends an unfinished UTF-8 sequence: its bytes show as they are.
+        FlushUtf8Pending();
         switch (b) {
             case kBel:
                 if (beep_) beep_();
                 break;
             case kBs:
-                rx.deleteChar(rx.curY - 1);
+                if (Rich()) {
+                    if (rx.curY > 1) rich_.Erase(static_cast<std::size_t>(--rx.curY) - 1);
+                } else {
+                    rx.deleteChar(rx.curY - 1);
+                }
+                break;
+            case kTab:
+                if (options_.tabs) MoveToNextTabStop();
                 break;
             case kLf:
                 NewLine();
@@ -248,37 +254,52 @@ void tRxRenderer::WritePrintable(const std::uint8_t* data, std::size_t count) {
 // written with the others of the chunk.
 void tRxRenderer::NewLine() {
     tRxControl& rx = rxControl;
-    if (!havePendingHead_) {
-        pendingHead_.assign(rx.memoLine);
-        havePendingHead_ = true;
-    } else {
-        pendingLines_.Next().assign(rx.memoLine);
-    }
+    PendLine(false);
     rx.memoLine.clear();
+    rich_.Clear();
     rx.curY = 1;
+}
+
+// Holds the line being edited (or, when shownEmpty, an empty line) as the next pending line.
+void tRxRenderer::PendLine(bool shownEmpty) {
+    std::string& text = havePendingHead_ ? pendingLines_.Next() : pendingHead_;
+    const std::size_t slot = havePendingHead_ ? pendingLines_.Lines().size() : 0;
+    havePendingHead_ = true;
+    if (shownEmpty) {
+        text.clear();
+    } else if (Rich()) {
+        text = rich_.Text(options_.utf8);
+    } else {
+        text.assign(rxControl.memoLine);
+    }
+    if (!Rich()) return;
+    if (pendingStyles_.size() <= slot) pendingStyles_.resize(slot + 1);
+    pendingStyles_[slot] = shownEmpty ? LineStyle{} : rich_.Runs();
 }
 
 // Writes what the line feeds of this chunk left pending. At the end of a chunk the line being
 // edited follows them (or, with no line feed, replaces the last line when it holds text); in the
 // middle of one, the window shows the new line as still empty, as each line feed would have.
 void tRxRenderer::FlushLines(bool endOfChunk) {
-    tRxControl& rx = rxControl;
     if (!havePendingHead_) {
         if (endOfChunk) WriteEditedLine();
         return;
     }
-    if (endOfChunk) {
-        pendingLines_.Next().assign(rx.memoLine);
-    } else {
-        pendingLines_.Next();
-    }
-    const int count = memoUart_.LineCount();
-    if (count > 0) {
-        memoUart_.ReplaceLine(count - 1, pendingHead_);
+    PendLine(!endOfChunk);
+    int first = memoUart_.LineCount();
+    if (first > 0) {
+        memoUart_.ReplaceLine(--first, pendingHead_);
     } else {
         memoUart_.AppendLine(pendingHead_);
     }
     memoUart_.AppendLines(pendingLines_.Lines());
+    if (Rich()) {
+        const std::size_t count = pendingLines_.Lines().size() + 1;
+        for (std::size_t k = 0; k < count && k < pendingStyles_.size(); ++k) {
+            if (!pendingStyles_[k].empty())
+                memoUart_.SetLineStyle(first + static_cast<int>(k), std::move(pendingStyles_[k]));
+        }
+    }
     DropPendingLines();
     loneLineFromText_ = false;
 }
@@ -287,23 +308,133 @@ void tRxRenderer::FlushLines(bool endOfChunk) {
 // emptied it. Into an empty window only text opens a line; and a line that text opened there
 // goes again once it is empty, as if the text had never come.
 void tRxRenderer::WriteEditedLine() {
-    const std::string& line = rxControl.memoLine;
+    const bool rich = Rich();
+    const std::string richText = rich ? rich_.Text(options_.utf8) : std::string();
+    const std::string& line = rich ? richText : rxControl.memoLine;
     const int count = memoUart_.LineCount();
+    int written = -1;
     if (count == 0) {
         if (line.empty()) return;
         memoUart_.AppendLine(line);
         loneLineFromText_ = true;
+        written = 0;
     } else if (line.empty() && count == 1 && loneLineFromText_) {
         memoUart_.RemoveLine(0);
         loneLineFromText_ = false;
     } else {
         memoUart_.ReplaceLine(count - 1, line);
+        written = count - 1;
     }
+    if (rich && written >= 0) {
+        LineStyle runs = rich_.Runs();
+        if (!runs.empty()) memoUart_.SetLineStyle(written, std::move(runs));
+    }
+}
+
+// The window was changed by somebody else: its last line becomes the line edited, with the
+// cursor after its end.
+void tRxRenderer::TakeUpLastLine() {
+    tRxControl& rx = rxControl;
+    const int count = memoUart_.LineCount();
+    if (Rich()) {
+        rx.memoLine.clear();
+        if (count > 0) {
+            rich_.Load(memoUart_.Line(count - 1), options_.utf8, memoUart_.GetLineStyle(count - 1));
+        } else {
+            rich_.Clear();
+        }
+        rx.curY = static_cast<std::int32_t>(rich_.Size()) + 1;
+    } else if (count > 0) {
+        rx.capLine(count - 1);
+    } else {
+        rx.ControlClean();
+    }
+    loneLineFromText_ = false;
+}
+
+void tRxRenderer::WriteRich(const std::uint8_t* data, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t b = data[i];
+        if (!options_.utf8 || (b < 0x80 && utf8Pending_.empty())) {
+            PutRich(b);
+            continue;
+        }
+        if (!utf8Pending_.empty()) {
+            const bool second = utf8Pending_.size() == 1;
+            const std::uint8_t lo = second ? utf8Lo_ : 0x80;
+            const std::uint8_t hi = second ? utf8Hi_ : 0xBF;
+            if (b >= lo && b <= hi) {
+                utf8Pending_.push_back(static_cast<char>(b));
+                utf8Code_ = (utf8Code_ << 6) | (b & 0x3F);
+                if (--utf8Need_ == 0) {
+                    utf8Pending_.clear();
+                    PutRich(utf8Code_);
+                }
+                continue;
+            }
+            FlushUtf8Pending();
+        }
+        // A lead byte opens a sequence; any other byte above 127 is its Latin-1 character.
+        utf8Lo_ = 0x80;
+        utf8Hi_ = 0xBF;
+        if (b >= 0xC2 && b <= 0xDF) {
+            utf8Need_ = 1;
+            utf8Code_ = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            utf8Need_ = 2;
+            utf8Code_ = b & 0x0F;
+            if (b == 0xE0) utf8Lo_ = 0xA0;  // no overlong forms
+            if (b == 0xED) utf8Hi_ = 0x9F;  // no surrogates
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            utf8Need_ = 3;
+            utf8Code_ = b & 0x07;
+            if (b == 0xF0) utf8Lo_ = 0x90;
+            if (b == 0xF4) utf8Hi_ = 0x8F;  // nothing past U+10FFFF
+        } else {
+            PutRich(b);
+            continue;
+        }
+        utf8Pending_.assign(1, static_cast<char>(b));
+    }
+}
+
+void tRxRenderer::FlushUtf8Pending() {
+    if (utf8Pending_.empty()) return;
+    const std::string bytes = std::move(utf8Pending_);
+    utf8Pending_.clear();
+    utf8Need_ = 0;
+    for (char c : bytes) PutRich(static_cast<unsigned char>(c));
+}
+
+void tRxRenderer::PutRich(char32_t c) {
+    tRxControl& rx = rxControl;
+    auto at = static_cast<std::size_t>(std::max(rx.curY, 1)) - 1;
+    if (at > rich_.Size()) at = rich_.Size();
+    if (at >= kMaxLineLength) {
+        NewLine();
+        at = 0;
+    }
+    rich_.Put(at, c, options_.colours ? style_ : TermStyle{});
+    rx.curY = static_cast<std::int32_t>(at) + 2;
+}
+
+// TAB: on to the next multiple of 8 columns; past the end of the line the gap shows as blanks.
+void tRxRenderer::MoveToNextTabStop() {
+    tRxControl& rx = rxControl;
+    const auto column = static_cast<std::size_t>(std::max(rx.curY, 1)) - 1;
+    const std::size_t next = std::min((column / 8 + 1) * 8, kMaxLineLength);
+    if (Rich()) {
+        rich_.PadTo(next);
+    } else if (rx.memoLine.size() < next) {
+        rx.memoLine.resize(next, ' ');
+    }
+    rx.curY = static_cast<std::int32_t>(next) + 1;
 }
 
 void tRxRenderer::DropPendingLines() {
     havePendingHead_ = false;
     pendingLines_.Reset();
+    pendingStyles_.clear();
 }
 
 void tRxRenderer::RunEscapeSequence() {
@@ -311,13 +442,26 @@ void tRxRenderer::RunEscapeSequence() {
     const std::string& seq = rx.escape;
     if (seq.size() < 2 || seq.front() != '[') return;
     const char last = seq.back();
+    if (last == 'm') {
+        // Colours and attributes; a private marker ("<=>?") makes it some other sequence.
+        if (options_.colours && (seq.size() == 2 || seq[1] < '<' || seq[1] > '?'))
+            ApplySgr(std::string_view(seq).substr(1, seq.size() - 2), style_);
+        return;
+    }
     if (last != 'J' && last != 'K') return;
     const char param = seq.size() == 2 ? '0' : seq[1];
+    const bool rich = Rich();
     std::string& line = rx.memoLine;
+    const auto cursorColumn = [&] { return static_cast<std::size_t>(std::max(rx.curY, 1)) - 1; };
     const auto eraseToEnd = [&] {
-        const auto at = static_cast<std::size_t>(std::max(rx.curY, 1)) - 1;
-        if (at < line.size()) line.resize(at);
-        rx.curY = static_cast<std::int32_t>(line.size()) + 1;
+        const std::size_t at = cursorColumn();
+        if (rich) {
+            rich_.Truncate(at);
+            rx.curY = static_cast<std::int32_t>(rich_.Size()) + 1;
+        } else {
+            if (at < line.size()) line.resize(at);
+            rx.curY = static_cast<std::int32_t>(line.size()) + 1;
+        }
     };
 
     if (last == 'J') {
@@ -339,6 +483,7 @@ void tRxRenderer::RunEscapeSequence() {
 
     if (param == '2') {
         line.clear();
+        rich_.Clear();
         rx.curY = 1;
         return;
     }
@@ -346,11 +491,29 @@ void tRxRenderer::RunEscapeSequence() {
         // Erase to the cursor the way terminals do: the erased characters become blanks and the
         // cursor does not move, so text sent next lands in the column the sender expects. The
         // removal from the cursor column on, common to every K sequence, follows.
-        const std::size_t before =
-            std::min(line.size(), static_cast<std::size_t>(std::max(rx.curY, 1)) - 1);
-        std::fill_n(line.begin(), before, ' ');
+        if (rich) {
+            rich_.Blank(cursorColumn());
+        } else {
+            std::fill_n(line.begin(), std::min(line.size(), cursorColumn()), ' ');
+        }
     }
     eraseToEnd();
+}
+
+void tRxRenderer::SetTextOptions(const RxTextOptions& options) {
+    if (options == options_) return;
+    const bool encodingChanged = options.utf8 != options_.utf8;
+    options_ = options;
+    // The line being edited is taken up again from the window in the new form.
+    carry_ = false;
+    if (!options_.colours) style_ = TermStyle{};
+    if (encodingChanged) {
+        utf8Pending_.clear();
+        utf8Need_ = 0;
+        // What the window holds was written for the other reading of its bytes.
+        memoUart_.SetUtf8(options_.utf8);
+        ClearRx();
+    }
 }
 
 void tRxRenderer::PrintRxHex(const std::uint8_t* data, std::size_t size) {
@@ -425,6 +588,7 @@ void tRxRenderer::RefreshRxColumns() {
 
 void tRxRenderer::ClearRx() {
     DropPendingLines();
+    rich_.Clear();
     carry_ = false;
     loneLineFromText_ = false;
     rxControl.ControlClean();

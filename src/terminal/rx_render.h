@@ -23,6 +23,8 @@
 
 #include "terminal/line_box.h"
 #include "terminal/rx_Control.h"
+#include "terminal/rx_rich_line.h"
+#include "terminal/text_style.h"
 
 namespace corvel {
 
@@ -31,6 +33,14 @@ inline constexpr std::size_t HEX_LINE_LENGTH = 67;
 inline constexpr std::size_t RX_MAX_LINE_LENGTH = 16384;
 
 enum class RxMode { Ascii, Hex };
+
+// How ASCII mode reads the text, beyond what a plain terminal of bytes does. All off by default.
+struct RxTextOptions {
+    bool utf8 = false;     // UTF-8 sequences show as one character each
+    bool colours = false;  // SGR sequences set colours and attributes
+    bool tabs = false;     // TAB moves to the next multiple of 8 columns
+    bool operator==(const RxTextOptions&) const = default;
+};
 
 // The four side-column switches.
 struct RxColumns {
@@ -92,6 +102,13 @@ class tRxRenderer {
     void SetMode(RxMode mode);
     RxMode Mode() const { return mode_; }
 
+    // A change of the UTF-8 reading empties the receive window (its lines were written for the
+    // other one).
+    void SetTextOptions(const RxTextOptions& options);
+    const RxTextOptions& TextOptions() const { return options_; }
+    // The style the next received character takes (colours on).
+    const TermStyle& CurrentStyle() const { return style_; }
+
     // Keeps only the newest lines of each window, dropping the oldest whole lines; 0 = no limit.
     void SetMaxLines(std::size_t receiveLines, std::size_t sideLines);
 
@@ -117,6 +134,14 @@ class tRxRenderer {
     void NewLine();
     void FlushLines(bool endOfChunk);
     void WriteEditedLine();
+    void PendLine(bool shownEmpty);
+    void TakeUpLastLine();
+    // With UTF-8 or colours on, the line is edited as characters with styles (rich_).
+    bool Rich() const { return options_.utf8 || options_.colours; }
+    void WriteRich(const std::uint8_t* data, std::size_t count);
+    void PutRich(char32_t c);
+    void FlushUtf8Pending();
+    void MoveToNextTabStop();
     // One byte of an escape sequence being collected; false when the byte ends the sequence
     // without belonging to it (and must then be handled as an ordinary byte).
     bool TakeEscapeByte(std::uint8_t b);
@@ -135,6 +160,19 @@ class tRxRenderer {
 
     std::array<std::string, 256> columnText_;  // side-window line of every byte value
     LineBatch sideBatch_;
+
+    RxTextOptions options_;
+    tRichLine rich_;
+    TermStyle style_;
+    // An unfinished UTF-8 sequence: its bytes, the bytes still needed, the code point so far
+    // and the range its second byte must fall in.
+    std::string utf8Pending_;
+    int utf8Need_ = 0;
+    char32_t utf8Code_ = 0;
+    std::uint8_t utf8Lo_ = 0x80;
+    std::uint8_t utf8Hi_ = 0xBF;
+    // Styles of the pending lines (rich lines only): the head's first, then the others'.
+    std::vector<LineStyle> pendingStyles_;
 
     // The line and cursor of the last chunk carry on while the window is as this renderer left
     // it (its revision then is ownRevision_).

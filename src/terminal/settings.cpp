@@ -20,6 +20,7 @@ constexpr const char* kFilesFont = "FONT_STRFILES";
 constexpr const char* kCmdsFont = "FONT_STRPATHS";
 constexpr const char* kWindows = "WINDOWS";
 constexpr const char* kPlacement = "WINDOW PLACEMENT";
+constexpr const char* kDisplay = "DISPLAY";
 constexpr const char* kLimits = "LIMITS";
 
 // The four window colours are stored as text; one that is not a number is the system window
@@ -105,6 +106,9 @@ void LoadSettings(const tIniFile& ini, Settings& s) {
     s.windowPlacement = ini.ReadString(kPlacement, "GEOMETRY", s.windowPlacement);
     s.windowPlacementOuter = ini.ReadString(kPlacement, "OUTER", s.windowPlacementOuter);
     s.logHeight = std::max(ini.ReadInteger(kPlacement, "LOG HEIGHT", s.logHeight), 0);
+    s.rxUtf8 = ini.ReadBool(kDisplay, "UTF8", s.rxUtf8);
+    s.rxColours = ini.ReadBool(kDisplay, "ANSI COLOURS", s.rxColours);
+    s.rxTabs = ini.ReadBool(kDisplay, "TAB STOPS", s.rxTabs);
 
     s.rxLinesLimit = ReadLimit(ini, "RX LINES", s.rxLinesLimit);
     s.auxLinesLimit = ReadLimit(ini, "AUX LINES", s.auxLinesLimit);
@@ -142,6 +146,9 @@ void WriteExitSettings(tIniFile& ini, const Settings& s) {
         ini.WriteString(kPlacement, "GEOMETRY", s.windowPlacement);
         ini.WriteString(kPlacement, "OUTER", s.windowPlacementOuter);
         ini.WriteInteger(kPlacement, "LOG HEIGHT", s.logHeight);
+        ini.WriteBool(kDisplay, "UTF8", s.rxUtf8);
+        ini.WriteBool(kDisplay, "ANSI COLOURS", s.rxColours);
+        ini.WriteBool(kDisplay, "TAB STOPS", s.rxTabs);
 
         ini.WriteInteger(kColor, "VRCLOCK DISPLAY HIGH", s.clockHigh);
         ini.WriteInteger(kColor, "VRCLOCK DISPLAY LOW", s.clockLow);

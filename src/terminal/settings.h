@@ -94,6 +94,11 @@ struct Settings {
     std::string windowPlacementOuter;
     std::int32_t logHeight = 0;
 
+    // [DISPLAY]: how the receive window reads text beyond a terminal of bytes.
+    bool rxUtf8 = false;
+    bool rxColours = false;
+    bool rxTabs = false;
+
     // [LIMITS]: lines kept by the receive window and the side column; 0 = no limit.
     std::uint32_t rxLinesLimit = 1000000;
     std::uint32_t auxLinesLimit = 1000000;

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -63,11 +64,13 @@ class MenusTest : public WindowTest {
 };
 
 TEST_F(MenusTest, MenusCarryTheirCaptionsInOrder) {
-    EXPECT_EQ(Captions(w->popMenu1),
-              (std::vector<QString>{"Limpar", "Copiar", "Selecionar Tudo", "-", "Salvar",
-                                    QString::fromUtf8("Savar com Formatação"), "-", "Fonte", "Cor",
-                                    QString::fromUtf8("Padrão de Fonte e Cores 1"),
-                                    QString::fromUtf8("Padrão de Fonte e Cores 2")}));
+    EXPECT_EQ(
+        Captions(w->popMenu1),
+        (std::vector<QString>{"Limpar", "Copiar", "Selecionar Tudo", "-", "Salvar",
+                              QString::fromUtf8("Savar com Formatação"), "-", "Fonte", "Cor",
+                              QString::fromUtf8("Padrão de Fonte e Cores 1"),
+                              QString::fromUtf8("Padrão de Fonte e Cores 2"), "Fixed-pitch Font",
+                              "-", "UTF-8 Text", "ANSI Colours", "TAB Stops"}));
     EXPECT_EQ(Captions(w->popMenu3), (std::vector<QString>{"Limpar", "Salvar"}));
     EXPECT_EQ(Captions(w->popMenu2),
               (std::vector<QString>{"Limpar", "Copiar", "Selecionar Tudo", "-", "Salvar",
@@ -335,7 +338,7 @@ TEST_F(MenusTest, EntriesThatOpenADialogAreOffWhileATransferRuns) {
         return names;
     };
     const std::vector<QString> idle = offered();
-    EXPECT_EQ(idle.size(), 28u);
+    EXPECT_EQ(idle.size(), 32u);
 
     std::vector<QString> during;
     bool helpDuring = true, looked = false;
@@ -348,12 +351,55 @@ TEST_F(MenusTest, EntriesThatOpenADialogAreOffWhileATransferRuns) {
     dialogs.files = {tmp.filePath("in.bin")};
     QTest::mouseClick(w->btnRxFile, Qt::LeftButton);
     EXPECT_EQ(during, (std::vector<QString>{"Limpar2", "copiar1", "SelecionarTudo", "Padrao1",
-                                            "Padrao2", "Limpar3", "Copiar2", "SelecionarTudo1",
+                                            "Padrao2", "FixedPitch", "TextUtf8", "TextColours",
+                                            "TextTabs", "Limpar3", "Copiar2", "SelecionarTudo1",
                                             "Padro21", "Limpar1", "LimpaaLista1"}));
     EXPECT_FALSE(helpDuring);
     host.onProcessMessages = nullptr;
     EXPECT_EQ(offered(), idle);
     EXPECT_TRUE(w->btnHelp->isEnabled());
+}
+
+}  // namespace
+}  // namespace corvel
+
+namespace corvel {
+namespace {
+
+// The ways of reading the board's text are switched in the receive window's menu, act on what
+// arrives next and are remembered.
+TEST_F(MenusTest, TextOptionsActOnTheStreamAndAreRemembered) {
+    Receive(
+        "23.5\xc2\xb0"
+        "C \x1b[31mred\x1b[0m\ta\n");
+    EXPECT_EQ(w->memoUart->toPlainText(), QString::fromLatin1("23.5\xc2\xb0"
+                                                              "C reda\n"));
+    for (const char* name : {"TextUtf8", "TextColours", "TextTabs"}) Trigger(w->popMenu1, name);
+    EXPECT_EQ(w->memoUart->toPlainText(), "");  // the UTF-8 reading starts a new window
+    Receive(
+        "23.5\xc2\xb0"
+        "C \x1b[31mred\x1b[0m\ta\n");
+    EXPECT_EQ(w->memoUart->toPlainText(), QString::fromUtf8("23.5°C red      a\n"));
+    EXPECT_EQ(w->memoUartBox()->GetLineStyle(0), (LineStyle{{7, 3, {kTermIndexed | 1, 0, 0}}}));
+
+    // One click gives a face in which every character is as wide as any other.
+    const auto fixedPitch = [&] {
+        const QFontMetrics m = w->memoUart->fontMetrics();
+        return m.horizontalAdvance('i') == m.horizontalAdvance('W');
+    };
+    EXPECT_FALSE(fixedPitch());
+    Trigger(w->popMenu1, "FixedPitch");
+    EXPECT_TRUE(fixedPitch());
+    Close();
+    const tIniFile ini = Ini();
+    EXPECT_EQ(ini.ReadString("DISPLAY", "UTF8", ""), "1");
+    EXPECT_EQ(ini.ReadString("DISPLAY", "ANSI COLOURS", ""), "1");
+    EXPECT_EQ(ini.ReadString("DISPLAY", "TAB STOPS", ""), "1");
+
+    Open();
+    EXPECT_TRUE(w->popMenu1->findChild<QAction*>("TextColours")->isChecked());
+    EXPECT_TRUE(w->rxRender->TextOptions().utf8);
+    EXPECT_TRUE(fixedPitch());
 }
 
 }  // namespace

@@ -128,6 +128,68 @@ TEST(RxRenderAscii, EraseSequences) {
     EXPECT_EQ(r.rx.LineCount(), 0);
 }
 
+TEST(RxRenderText, Utf8ShowsCharactersAndEveryOtherByteAsItIs) {
+    Rig r;
+    r.render.SetTextOptions({.utf8 = true});
+    EXPECT_TRUE(r.rx.Utf8());
+    r.Feed(
+        "23.5\xc2\xb0"
+        "C\n");
+    EXPECT_EQ(r.rx.Line(0),
+              "23.5\xc2\xb0"
+              "C");
+    // The editor counts characters: two BS take back two characters, however many bytes.
+    r.Feed("a\xc3\xa9\xe2\x82\xac\b\bX\r\xf0\x9f\x98\x80\n");
+    EXPECT_EQ(r.rx.Line(1), "\xf0\x9f\x98\x80X");
+    // Bytes that are no UTF-8 show as their Latin-1 characters (stored as UTF-8).
+    r.Feed("\xff\xc3(\xed\xa0\x80\n");
+    EXPECT_EQ(r.rx.Line(2), "\xc3\xbf\xc3\x83(\xc3\xad\xc2\xa0\xc2\x80");
+    // A sequence split between reads is completed by the next one.
+    r.Feed("\xe2\x82");
+    EXPECT_EQ(r.rx.Line(3), "");
+    r.Feed("\xac!");
+    EXPECT_EQ(r.rx.Line(3), "\xe2\x82\xac!");
+    // Switching the reading empties the window, whose lines were stored for the other one.
+    r.render.SetTextOptions({});
+    EXPECT_EQ(r.rx.LineCount(), 0);
+    EXPECT_FALSE(r.rx.Utf8());
+}
+
+TEST(RxRenderText, ColoursAreKeptPerCharacterThroughEdits) {
+    Rig r;
+    r.Feed("\x1b[31mred\x1b[0m\n");  // off: sequences do nothing
+    EXPECT_TRUE(r.rx.GetLineStyle(0).empty());
+    r.render.SetTextOptions({.colours = true});
+    r.Feed("\x1b[32mgreen\x1b[0m plain\r\x1b[1mG\x1b[m\n");
+    EXPECT_EQ(r.rx.Lines().back(), "");
+    const int line = r.rx.LineCount() - 2;
+    EXPECT_EQ(r.rx.Line(line), "Green plain");
+    EXPECT_EQ(r.rx.GetLineStyle(line),
+              (LineStyle{{0, 1, {0, 0, kTermBold}}, {1, 4, {kTermIndexed | 2, 0, 0}}}));
+    r.Feed("\x1b[38;5;208;48;2;1;2;3;4mA\x1b[24;39mB\x1b[7;97;44mC\x1b[0m\n");
+    EXPECT_EQ(r.rx.GetLineStyle(r.rx.LineCount() - 2),
+              (LineStyle{{0, 1, {kTermIndexed | 208, kTermRgb | 0x010203, kTermUnderline}},
+                         {1, 1, {0, kTermRgb | 0x010203, 0}},
+                         {2, 1, {kTermIndexed | 15, kTermIndexed | 4, kTermInverse}}}));
+    // BS and erasing keep the colours of the characters that stay.
+    r.Feed("\x1b[33mab\x1b[0mcd\b\b\x1b[Kx\x1b[?1m\n");
+    EXPECT_EQ(r.rx.GetLineStyle(r.rx.LineCount() - 2),
+              (LineStyle{{0, 2, {kTermIndexed | 3, 0, 0}}}));
+}
+
+TEST(RxRenderText, TabStopsEveryEightColumns) {
+    Rig r;
+    r.Feed("a\tb\n");  // off: dropped
+    EXPECT_EQ(r.rx.Line(0), "ab");
+    for (bool rich : {false, true}) {
+        r.render.SetTextOptions({.colours = rich, .tabs = true});
+        r.Feed("a\tb\t\tc\n");
+        EXPECT_EQ(r.rx.Lines()[r.rx.LineCount() - 2], "a       b               c");
+        r.Feed("abcdefghij\r\tX\n");  // inside the line it only moves
+        EXPECT_EQ(r.rx.Lines()[r.rx.LineCount() - 2], "abcdefghXj");
+    }
+}
+
 TEST(RxRenderAscii, AStrayEscapeTakesAtMostTheByteAfterIt) {
     Rig r;
     r.Feed(
@@ -521,8 +583,24 @@ TEST(RxRenderAscii, BatchedWritesShowWhatPlainWritesShow) {
 namespace corvel {
 namespace {
 
+// Every line's style, in a form the assertions print.
+std::vector<std::string> StylesOf(const MemLineBox& box) {
+    std::vector<std::string> out;
+    for (int i = 0; i < box.LineCount(); ++i) {
+        std::string text;
+        for (const StyleRun& r : box.GetLineStyle(i)) {
+            text += std::to_string(r.start) + "+" + std::to_string(r.length) + ":" +
+                    std::to_string(r.style.fg) + "/" + std::to_string(r.style.bg) + "/" +
+                    std::to_string(r.style.attrs) + " ";
+        }
+        out.push_back(text);
+    }
+    return out;
+}
+
 // What the windows show is a function of the bytes alone: however the reads split a stream, the
-// windows end up as with the whole stream in one read.
+// windows end up as with the whole stream in one read, with every combination of the text
+// options.
 TEST(RxRenderAscii, EverySplitOfAStreamGivesTheSameWindows) {
     const std::vector<std::string> pieces = {"a",
                                              "b",
@@ -550,42 +628,56 @@ TEST(RxRenderAscii, EverySplitOfAStreamGivesTheSameWindows) {
                                              "m",
                                              "\x1b"
                                              "c",
-                                             "10%\r20%\r",
-                                             "\x00",
+                                             "10%\r",
+                                             std::string(1, '\0'),
                                              "\x1b\r",
                                              "\x7f",
                                              "[",
-                                             ";"};
+                                             ";",
+                                             "\xc3",
+                                             "\xa9",
+                                             "\xe2\x82\xac",
+                                             "\xf0\x9f\x98\x80",
+                                             "\xed\xa0\x80",
+                                             "\x1b[38;5;208m",
+                                             "\x1b[48;2;1;2;3m",
+                                             "\x1b[7;4m",
+                                             "\x1b[39;49m"};
     std::mt19937 rng(16);
-    for (int round = 0; round < 200; ++round) {
+    for (int round = 0; round < 400; ++round) {
+        const RxTextOptions options{round % 2 == 1, round / 2 % 2 == 1, round / 4 % 2 == 1};
         std::string stream;
         const int count = 1 + static_cast<int>(rng() % 14);
         for (int i = 0; i < count; ++i) stream += pieces[rng() % pieces.size()];
-        const std::size_t limit = round % 4 == 0 ? 3 : 0;
+        const std::size_t limit = round % 16 < 2 ? 3 : 0;
+        const auto rig = [&] {
+            auto r = std::make_unique<Rig>();
+            r->render.SetTextOptions(options);
+            r->render.SetColumns(kAllColumns);
+            r->render.SetMaxLines(limit, 0);
+            return r;
+        };
 
-        Rig whole;
-        whole.render.SetColumns(kAllColumns);
-        whole.render.SetMaxLines(limit, 0);
-        whole.Feed(stream);
-        PlainTerminal plain;
-        plain.Feed(stream);
-        if (limit == 0) {
-            ASSERT_EQ(whole.rx.Lines(), plain.rx.Lines()) << round;
+        const auto whole = rig();
+        whole->Feed(stream);
+        if (limit == 0 && options == RxTextOptions{}) {
+            PlainTerminal plain;
+            plain.Feed(stream);
+            ASSERT_EQ(whole->rx.Lines(), plain.rx.Lines()) << round;
         }
 
         const auto check = [&](const std::vector<std::size_t>& cuts) {
-            Rig split;
-            split.render.SetColumns(kAllColumns);
-            split.render.SetMaxLines(limit, 0);
+            const auto split = rig();
             std::size_t from = 0;
             for (std::size_t cut : cuts) {
-                split.Feed(std::string_view(stream).substr(from, cut - from));
+                split->Feed(std::string_view(stream).substr(from, cut - from));
                 from = cut;
             }
-            split.Feed(std::string_view(stream).substr(from));
-            ASSERT_EQ(split.rx.Lines(), whole.rx.Lines()) << "round " << round;
-            ASSERT_EQ(split.aux.Lines(), whole.aux.Lines());
-            ASSERT_EQ(split.render.rxControl.curY, whole.render.rxControl.curY);
+            split->Feed(std::string_view(stream).substr(from));
+            ASSERT_EQ(split->rx.Lines(), whole->rx.Lines()) << "round " << round;
+            ASSERT_EQ(StylesOf(split->rx), StylesOf(whole->rx)) << "round " << round;
+            ASSERT_EQ(split->aux.Lines(), whole->aux.Lines());
+            ASSERT_EQ(split->render.rxControl.curY, whole->render.rxControl.curY);
         };
         for (std::size_t cut = 1; cut < stream.size(); ++cut) check({cut});
         std::vector<std::size_t> cuts;
@@ -610,6 +702,9 @@ TEST(RxRender, AnyInputKeepsBothWindowsConsistent) {
             case 2:
                 r.rx.SetCaretLine(static_cast<int>(rng() % 50));
                 break;
+            case 3:
+                r.render.SetTextOptions({rng() % 2 == 0, rng() % 2 == 0, rng() % 2 == 0});
+                break;
             default:
                 break;
         }
@@ -628,6 +723,7 @@ TEST(RxRender, AnyInputKeepsBothWindowsConsistent) {
             for (const std::string& line : r.rx.Lines()) ASSERT_EQ(line.size(), HEX_LINE_LENGTH);
         } else {
             // The line being edited is what the window's last line shows.
+            if (r.render.TextOptions() != RxTextOptions{}) continue;
             ASSERT_EQ(c.memoLine, r.rx.LineCount() ? r.rx.Line(r.rx.LineCount() - 1) : "");
             for (const std::string& line : r.rx.Lines()) {
                 for (char ch : line)

@@ -2,12 +2,17 @@
 
 #include <QAction>
 #include <QEvent>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTextFragment>
+
+#include <tuple>
 
 #include "host/codepage.h"
 #include "terminal/whole_file.h"
@@ -102,6 +107,19 @@ void DisplayMenus::BuildMenus() {
     add(rx, "Cor", "Cor1", &DisplayMenus::Cor1Click, kDialog);
     add(rx, "Padrão de Fonte e Cores 1", "Padrao1", &DisplayMenus::Padrao1Click);
     add(rx, "Padrão de Fonte e Cores 2", "Padrao2", &DisplayMenus::Padrao2Click);
+    add(rx, "Fixed-pitch Font", "FixedPitch", &DisplayMenus::FixedPitchClick);
+    rx->addSeparator();
+    // How the board's text is read; each is kept in the settings file.
+    const RxTextOptions& text = w.rxRender->TextOptions();
+    for (auto [caption, name, fn, on] :
+         {std::tuple{"UTF-8 Text", "TextUtf8", &DisplayMenus::TextUtf8Click, text.utf8},
+          std::tuple{"ANSI Colours", "TextColours", &DisplayMenus::TextColoursClick, text.colours},
+          std::tuple{"TAB Stops", "TextTabs", &DisplayMenus::TextTabsClick, text.tabs}}) {
+        add(rx, caption, name, fn);
+        QAction* a = rx->findChild<QAction*>(name);
+        a->setCheckable(true);
+        a->setChecked(on);
+    }
 
     QMenu* side = menuFor(w.popMenu3, w.memoUartAux, "popMenu3");
     add(side, "Limpar", "Limpar1", &DisplayMenus::Limpar1Click);
@@ -203,6 +221,44 @@ void DisplayMenus::Cor1Click() {
     w.ApplyRxAppearance();
     w.clockLowColor = w.memoUartColor;
     w.ApplyClockColors();
+}
+
+void DisplayMenus::FixedPitchClick() {
+    // The system's own fixed-pitch face, so hex dumps and a board's tables line up.
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    // The system's name is often an alias ("monospace"): the face it stands for is stored, and
+    // should it not be fixed-pitch after all, the first face that is.
+    QString family = QFontInfo(fixed).family();
+    const QFontMetrics metrics{QFont(family)};
+    if (metrics.horizontalAdvance('i') != metrics.horizontalAdvance('W')) {
+        for (const QString& f : QFontDatabase::families()) {
+            if (QFontDatabase::isFixedPitch(f)) {
+                family = f;
+                break;
+            }
+        }
+    }
+    w.memoUartFont.name = family.toStdString();
+    if (fixed.pointSize() > 0) w.memoUartFont.size = fixed.pointSize();
+    w.ApplyRxAppearance();
+}
+
+void DisplayMenus::SetTextOption(bool RxTextOptions::*option, const char* action) {
+    RxTextOptions text = w.rxRender->TextOptions();
+    text.*option = w.popMenu1->findChild<QAction*>(action)->isChecked();
+    w.rxRender->SetTextOptions(text);
+}
+
+void DisplayMenus::TextUtf8Click() {
+    SetTextOption(&RxTextOptions::utf8, "TextUtf8");
+}
+
+void DisplayMenus::TextColoursClick() {
+    SetTextOption(&RxTextOptions::colours, "TextColours");
+}
+
+void DisplayMenus::TextTabsClick() {
+    SetTextOption(&RxTextOptions::tabs, "TextTabs");
 }
 
 void DisplayMenus::ApplyFixedStyle(const FixedStyle& style) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "terminal/rtf_writer.h"
+#include "terminal/rx_render.h"
 
 class QAction;
 class QMenu;
@@ -40,6 +41,10 @@ class DisplayMenus : public QObject {
     void Cor1Click();
     void Padrao1Click();
     void Padrao2Click();
+    void FixedPitchClick();
+    void TextUtf8Click();
+    void TextColoursClick();
+    void TextTabsClick();
     // popMenu3: side-column window.
     void Limpar1Click();
     void Salvar1Click();
@@ -74,6 +79,8 @@ class DisplayMenus : public QObject {
     };
     void BuildMenus();
     void ApplyFixedStyle(const FixedStyle& style);
+    // The text option of the receive window that a checkable entry of popMenu1 stands for.
+    void SetTextOption(bool RxTextOptions::*option, const char* action);
     // Runs the save dialog (default extension ".txt"); empty when dismissed.
     QString AskSavePath(const QString& title);
 

@@ -66,6 +66,7 @@ void RxView::ReplaceLine(int index, std::string_view text) {
     std::string& line = lines_[static_cast<std::size_t>(index)];
     line.assign(text);
     NoteWidth(line);
+    styles_.erase(firstNumber_ + index);
     caretLine_ = index;
     Changed();
     MarkChanged(firstNumber_ + index);
@@ -95,6 +96,13 @@ void RxView::RemoveLine(int index) {
     lines_.erase(lines_.begin() + index);
     Changed();
     const std::int64_t removed = firstNumber_ + index;
+    // The styles of the lines after it move up with them.
+    styles_.erase(removed);
+    for (auto it = styles_.upper_bound(removed); it != styles_.end();) {
+        auto node = styles_.extract(it++);
+        --node.key();
+        styles_.insert(std::move(node));
+    }
     for (Place* p : {&anchor_, &cursor_}) {
         if (p->line == removed) p->column = 0;
         if (p->line > removed) --p->line;
@@ -110,6 +118,7 @@ void RxView::RemoveFirstLines(int count) {
     const auto n = std::min(static_cast<std::size_t>(count), lines_.size());
     lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(n));
     firstNumber_ += static_cast<std::int64_t>(n);
+    styles_.erase(styles_.begin(), styles_.lower_bound(firstNumber_));
     Changed();
     caretLine_ = std::max(caretLine_ - static_cast<int>(n), 0);
     ClampSelection();
@@ -120,6 +129,7 @@ void RxView::Clear() {
     firstNumber_ += static_cast<std::int64_t>(lines_.size());
     // Swapping with a fresh store gives the memory of a long session back.
     std::deque<std::string>().swap(lines_);
+    styles_.clear();
     Changed();
     widestPixels_ = 0;
     caretLine_ = 0;
@@ -135,6 +145,42 @@ int RxView::CaretLine() const {
     // or an erase-below sent by the board would delete what lies under a selection.
     if (lines_.empty()) return 0;
     return std::clamp(caretLine_, 0, LineCount() - 1);
+}
+
+void RxView::SetLineStyle(int index, LineStyle style) {
+    if (index < 0 || index >= LineCount()) return;
+    const std::int64_t number = firstNumber_ + index;
+    if (style.empty()) {
+        styles_.erase(number);
+    } else {
+        styles_[number] = std::move(style);
+    }
+    Changed();
+    MarkChanged(number);
+}
+
+LineStyle RxView::GetLineStyle(int index) const {
+    const auto it = styles_.find(firstNumber_ + index);
+    return it == styles_.end() ? LineStyle{} : it->second;
+}
+
+void RxView::SetUtf8(bool utf8) {
+    if (utf8 == utf8_) return;
+    utf8_ = utf8;
+    UpdateAdvances();
+    repaintAll_ = true;
+    ScheduleRefresh();
+}
+
+QString RxView::TextOf(std::string_view line) const {
+    if (utf8_) return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+    return ToText(line);
+}
+
+int RxView::LengthOf(int index) const {
+    const std::string& line = lines_[static_cast<std::size_t>(index)];
+    if (!utf8_) return static_cast<int>(line.size());
+    return static_cast<int>(TextOf(line).size());
 }
 
 void RxView::Repaint() {
@@ -159,7 +205,7 @@ QString RxView::toPlainText() const {
     bool first = true;
     for (const std::string& line : lines_) {
         if (!first) text += QLatin1Char('\n');
-        text += ToText(line);
+        text += TextOf(line);
         first = false;
     }
     return text;
@@ -177,11 +223,12 @@ QString RxView::selectedText() const {
     for (std::int64_t n = from.line; n <= to.line; ++n) {
         const std::int64_t index = n - firstNumber_;
         if (index < 0 || index >= LineCount()) break;
-        const std::string& line = lines_[static_cast<std::size_t>(index)];
-        const auto begin = n == from.line ? std::min<std::size_t>(from.column, line.size()) : 0;
-        const auto end = n == to.line ? std::min<std::size_t>(to.column, line.size()) : line.size();
+        const QString line = TextOf(lines_[static_cast<std::size_t>(index)]);
+        const auto size = static_cast<int>(line.size());
+        const int begin = n == from.line ? std::min(from.column, size) : 0;
+        const int end = n == to.line ? std::min(to.column, size) : size;
         if (n != from.line) text += QLatin1Char('\n');
-        if (end > begin) text += ToText(std::string_view(line).substr(begin, end - begin));
+        if (end > begin) text += line.mid(begin, end - begin);
     }
     return text;
 }
@@ -259,13 +306,27 @@ void RxView::UpdateAdvances() {
         advance_[static_cast<std::size_t>(b)] = a;
         maxAdvance_ = std::max(maxAdvance_, a);
     }
+    wideAdvance_.clear();
     widestPixels_ = 0;
     for (const std::string& line : lines_) NoteWidth(line);
 }
 
+qreal RxView::Advance(QChar c) const {
+    if (c.unicode() < 256) return advance_[c.unicode()];
+    const auto it = wideAdvance_.find(c.unicode());
+    if (it != wideAdvance_.end()) return it->second;
+    const qreal a = QFontMetricsF(font()).horizontalAdvance(c);
+    wideAdvance_.emplace(c.unicode(), a);
+    return a;
+}
+
 qreal RxView::LineWidth(std::string_view line) const {
     qreal width = 0;
-    for (unsigned char c : line) width += advance_[c];
+    if (utf8_) {
+        for (QChar c : TextOf(line)) width += Advance(c);
+    } else {
+        for (unsigned char c : line) width += advance_[c];
+    }
     return width;
 }
 
@@ -275,47 +336,119 @@ void RxView::NoteWidth(std::string_view line) {
     widestPixels_ = std::max(widestPixels_, LineWidth(line));
 }
 
-RxView::Slice RxView::SliceShown(std::string_view line) const {
+RxView::Slice RxView::SliceShown(const QString& line) const {
     // The characters between the left and right edges of the viewport, with a few to spare on
     // each side so that kerning cannot leave a gap.
     Slice slice;
     const qreal spare = kSpareColumns * maxAdvance_;
     const qreal left = horizontalScrollBar()->value() - spare;
     const qreal right = horizontalScrollBar()->value() + viewport()->width() + spare;
-    const std::size_t n = line.size();
-    std::size_t from = 0;
+    const auto n = line.size();
+    qsizetype from = 0;
     qreal x = 0;
     while (from < n) {
-        const qreal a = advance_[static_cast<unsigned char>(line[from])];
+        const qreal a = Advance(line[from]);
         if (x + a > left) break;
         x += a;
         ++from;
     }
-    std::size_t to = from;
-    for (qreal end = x; to < n && end < right; ++to)
-        end += advance_[static_cast<unsigned char>(line[to])];
+    qsizetype to = from;
+    for (qreal end = x; to < n && end < right; ++to) end += Advance(line[to]);
     slice.first = static_cast<int>(from);
     slice.count = static_cast<int>(to - from);
     slice.x = x;
     return slice;
 }
 
-qreal RxView::Layout(int index, QTextLayout& layout, Slice* sliceOut) const {
-    const std::string& line = lines_[static_cast<std::size_t>(index)];
-    std::string_view shown = line;
+RxView::Slice RxView::SliceShown(std::string_view bytes) const {
+    // As for text, on the advances of the bytes' Latin-1 characters: no text is made of the
+    // parts of a long line that do not show.
     Slice slice;
-    if (wrap_ == NoWrap) {
-        // A line can hold thousands of characters; only those in the viewport are laid out.
-        slice = SliceShown(line);
-        shown = shown.substr(static_cast<std::size_t>(slice.first),
-                             static_cast<std::size_t>(slice.count));
+    const qreal spare = kSpareColumns * maxAdvance_;
+    const qreal left = horizontalScrollBar()->value() - spare;
+    const qreal right = horizontalScrollBar()->value() + viewport()->width() + spare;
+    const std::size_t n = bytes.size();
+    std::size_t from = 0;
+    qreal x = 0;
+    while (from < n) {
+        const qreal a = advance_[static_cast<unsigned char>(bytes[from])];
+        if (x + a > left) break;
+        x += a;
+        ++from;
+    }
+    std::size_t to = from;
+    for (qreal end = x; to < n && end < right; ++to)
+        end += advance_[static_cast<unsigned char>(bytes[to])];
+    slice.first = static_cast<int>(from);
+    slice.count = static_cast<int>(to - from);
+    slice.x = x;
+    return slice;
+}
+
+QTextCharFormat RxView::FormatOf(const TermStyle& style) const {
+    const QPalette pal = palette();
+    const auto color = [](TermColor c) {
+        const Rgb rgb = ResolveColor(c);
+        return QColor(rgb.r, rgb.g, rgb.b);
+    };
+    QColor fg = style.fg == kTermDefault ? pal.color(QPalette::Text) : color(style.fg);
+    QColor bg = style.bg == kTermDefault ? QColor() : color(style.bg);
+    if (style.attrs & kTermInverse) {
+        const QColor back = bg.isValid() ? bg : pal.color(QPalette::Base);
+        bg = fg;
+        fg = back;
+    }
+    if (style.attrs & kTermFaint) {
+        const QColor base = bg.isValid() ? bg : pal.color(QPalette::Base);
+        fg = QColor((fg.red() + base.red()) / 2, (fg.green() + base.green()) / 2,
+                    (fg.blue() + base.blue()) / 2);
+    }
+    QTextCharFormat format;
+    format.setForeground(fg);
+    if (bg.isValid()) format.setBackground(bg);
+    if (style.attrs & kTermBold) format.setFontWeight(QFont::Bold);
+    if (style.attrs & kTermItalic) format.setFontItalic(true);
+    if (style.attrs & kTermUnderline) format.setFontUnderline(true);
+    return format;
+}
+
+qreal RxView::Layout(int index, QTextLayout& layout, Slice* sliceOut) const {
+    const std::string& bytes = lines_[static_cast<std::size_t>(index)];
+    QString text;
+    Slice slice;
+    if (wrap_ == NoWrap && !utf8_) {
+        // A line can hold thousands of characters; only those in the viewport are laid out
+        // (and turned into text).
+        slice = SliceShown(bytes);
+        text = ToText(std::string_view(bytes).substr(static_cast<std::size_t>(slice.first),
+                                                     static_cast<std::size_t>(slice.count)));
+    } else {
+        text = TextOf(bytes);
+        if (wrap_ == NoWrap) {
+            slice = SliceShown(text);
+            text = text.mid(slice.first, slice.count);
+        } else {
+            slice.count = static_cast<int>(text.size());
+        }
     }
     if (sliceOut) *sliceOut = slice;
+    // Colours and attributes sent by the board, cut to the slice shown.
+    if (const auto it = styles_.find(firstNumber_ + index); it != styles_.end()) {
+        QList<QTextLayout::FormatRange> formats;
+        for (const StyleRun& run : it->second) {
+            const int begin = std::max(static_cast<int>(run.start), slice.first);
+            const int end =
+                std::min(static_cast<int>(run.start + run.length), slice.first + slice.count);
+            if (end <= begin) continue;
+            formats.push_back({begin - slice.first, end - begin, FormatOf(run.style)});
+        }
+        layout.setFormats(formats);
+    }
     QTextOption option;
     option.setWrapMode(wrap_ == WidgetWidth ? QTextOption::WrapAtWordBoundaryOrAnywhere
                                             : QTextOption::NoWrap);
     option.setTabStopDistance(8.0 * CharWidth());
-    layout.setText(ToText(shown));
+    layout.setText(text);
     layout.setFont(font());
     layout.setTextOption(option);
     layout.setCacheEnabled(true);
@@ -435,7 +568,7 @@ void RxView::paintEvent(QPaintEvent* event) {
         QList<QTextLayout::FormatRange> ranges;
         const std::int64_t number = firstNumber_ + i;
         if (selection && number >= from.line && number <= to.line) {
-            const int length = static_cast<int>(lines_[static_cast<std::size_t>(i)].size());
+            const int length = LengthOf(i);
             const int begin = number == from.line ? std::min(from.column, length) : 0;
             // A whole line selected shows its end too, as one blank cell.
             const int end = number == to.line ? std::min(to.column, length) : length + 1;
@@ -509,7 +642,7 @@ RxView::Place RxView::PlaceAt(const QPoint& point) const {
         const int firstColumn = slice.first;
         const qreal height = wrap_ == NoWrap ? LineHeight() : laidOut;
         if (point.y() < y + height || i == count - 1) {
-            const int length = static_cast<int>(lines_[static_cast<std::size_t>(i)].size());
+            const int length = LengthOf(i);
             int column = length;
             if (point.y() >= y) {
                 const qreal x =

@@ -14,12 +14,15 @@
 
 #include <QAbstractScrollArea>
 #include <QString>
+#include <QTextCharFormat>
 #include <QTimer>
 #include <array>
 #include <climits>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <string>
+#include <unordered_map>
 
 #include "terminal/line_box.h"
 
@@ -47,6 +50,9 @@ class RxView : public QAbstractScrollArea, public LineBox {
     int CaretLine() const override;
     void Repaint() override;
     void ScrollToEnd() override;
+    void SetLineStyle(int index, LineStyle style) override;
+    LineStyle GetLineStyle(int index) const override;
+    void SetUtf8(bool utf8) override;
 
     void setLineWrapMode(LineWrapMode mode);
     LineWrapMode lineWrapMode() const { return wrap_; }
@@ -85,7 +91,11 @@ class RxView : public QAbstractScrollArea, public LineBox {
     };
 
     std::deque<std::string> lines_;
-    std::int64_t firstNumber_ = 0;  // number of lines_[0]
+    // Styles of the lines that have any, by line number.
+    std::map<std::int64_t, LineStyle> styles_;
+    bool utf8_ = false;  // lines hold UTF-8 rather than Latin-1
+    mutable std::unordered_map<char16_t, qreal> wideAdvance_;  // characters above U+00FF
+    std::int64_t firstNumber_ = 0;                             // number of lines_[0]
     // Advance of every byte value in the current font, the widest of them, and the width of the
     // widest line since the last Clear.
     std::array<qreal, 256> advance_{};
@@ -123,9 +133,15 @@ class RxView : public QAbstractScrollArea, public LineBox {
     int LineHeight() const;
     int TextWidth() const;
     void UpdateAdvances();
+    qreal Advance(QChar c) const;
     qreal LineWidth(std::string_view line) const;
     void NoteWidth(std::string_view line);
-    Slice SliceShown(std::string_view line) const;
+    // The slice of a line's text (or of its Latin-1 bytes, which are the same characters).
+    Slice SliceShown(const QString& line) const;
+    Slice SliceShown(std::string_view bytes) const;
+    QString TextOf(std::string_view line) const;
+    int LengthOf(int index) const;
+    QTextCharFormat FormatOf(const TermStyle& style) const;
     // Lays out the line at index: the whole line when wrapping, else the slice of it that can
     // show in the viewport (returned in *slice). Returns the layout's height.
     qreal Layout(int index, QTextLayout& layout, Slice* slice) const;

@@ -579,6 +579,7 @@ void TfrmTerminal::ReadSettingsAtStart() {
             printf_ReceiveData(sender, data, size);
         });
     rxRender->SetMaxLines(s.rxLinesLimit, s.auxLinesLimit);
+    rxRender->SetTextOptions({s.rxUtf8, s.rxColours, s.rxTabs});
     ClearRx();
     EnableViewsRX();
     cbxRTSCTSTag = 1;
@@ -747,6 +748,10 @@ void TfrmTerminal::WriteSettingsAtExit() {
     TakePlacement();
     s.clockHigh = clockHighColor;
     s.clockLow = clockLowColor;
+    const RxTextOptions& text = rxRender->TextOptions();
+    s.rxUtf8 = text.utf8;
+    s.rxColours = text.colours;
+    s.rxTabs = text.tabs;
 
     // A value given on the command line was for this run only: unless the user changed the box
     // since, the remembered value stays.
