@@ -53,6 +53,7 @@
 #include "terminal/window/key_chars.h"
 #include "terminal/window/qt_host.h"
 #include "terminal/window/rx_view.h"
+#include "terminal/window/status_fields.h"
 
 namespace corvel {
 
@@ -387,6 +388,7 @@ void TfrmTerminal::BuildControls() {
     splLog->setStretchFactor(1, 0);
     auto* mainLayout = new QVBoxLayout(central);
     mainLayout->addWidget(splLog);
+    status = std::make_unique<StatusFields>(statusBar());
 }
 
 void TfrmTerminal::ApplyLogHeight() {

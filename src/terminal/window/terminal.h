@@ -52,6 +52,7 @@ class Dialogs;
 class DisplayMenus;
 class ElapsedClock;
 class RxView;
+class StatusFields;
 class tFileTransfer;
 
 struct TerminalOptions {
@@ -246,6 +247,8 @@ class TfrmTerminal : public QMainWindow {
     QPushButton* btnHelp = nullptr;
     QPushButton* btnQuit = nullptr;
     QTimer* timeCalcByteRate = nullptr;
+    // The status bar's named fields; each part of the window sets its own.
+    std::unique_ptr<StatusFields> status;
     // Filled and handled by displayMenus (popMenu1-3) and commandLists (popFiles, popCmds).
     std::unique_ptr<DisplayMenus> displayMenus;
     QMenu* popMenu1 = nullptr;
