@@ -6,10 +6,6 @@
 
 #include "host/codepage.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace corvel {
 namespace {
 
@@ -71,11 +67,7 @@ struct Style {
 }  // namespace
 
 int RtfCodePage() {
-#ifdef _WIN32
-    return static_cast<int>(GetACP());
-#else
-    return 1252;
-#endif
+    return static_cast<int>(AnsiCodePage());
 }
 
 std::string WriteRtf(const std::vector<RtfLine>& lines, const RtfDocumentFont& font) {
