@@ -69,6 +69,13 @@ class VirtualBoard::Link : public BoardLink {
 
     bool Stopping() override { return stop_.load(); }
 
+    ControlLines Control() override {
+        const SimDevice::LineState line = terminal_->CurrentLine();
+        return {line.dtr, line.rts, line.dtrRises, line.rtsRises, line.breaks, line.lastBreakMs};
+    }
+    ModemStatus ModemInputs() override { return terminal_->ModemInputs(); }
+    void SetModemInputs(const ModemStatus& lines) override { terminal_->SetModemInputs(lines); }
+
     void RequestStop() {
         {
             std::lock_guard<std::mutex> lock(mu_);

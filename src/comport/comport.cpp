@@ -175,6 +175,9 @@ bool TCommPortDriver::Connect() {
     portLost_ = false;
     inQueueDrained_ = false;
     ++epoch_;
+    dtrSet_.reset();
+    rtsSet_.reset();
+    ResetByteCounts();
     UpdateComPortState();
     io_->SetNonBlockingTimeouts();
     StartPolling();
@@ -184,6 +187,8 @@ bool TCommPortDriver::Connect() {
 void TCommPortDriver::Disconnect() {
     if (!Connected()) return;
     StopPolling();
+    EndBreak();
+    EndPulse();
     io_->Close();
     ++epoch_;
     if (UseDebug) {
@@ -197,8 +202,11 @@ LineSettingsRecord TCommPortDriver::BuildLineSettings() const {
     r.DCBlength = 28;
     r.BaudRate = FComPortSpeed;
     r.Flags = kDcbBinary;
-    if (EnableDTROnOpen) r.Flags |= kDcbDtrControlEnable;
-    if (FComPortHwHandshaking == hhRTSCTS) r.Flags |= kDcbOutxCtsFlow | kDcbRtsControlHandshake;
+    if (dtrSet_.value_or(EnableDTROnOpen)) r.Flags |= kDcbDtrControlEnable;
+    if (FComPortHwHandshaking == hhRTSCTS)
+        r.Flags |= kDcbOutxCtsFlow | kDcbRtsControlHandshake;
+    else if (rtsSet_.value_or(EnableRTSOnOpen))
+        r.Flags |= kDcbRtsControlEnable;
     if (FComPortSwHandshaking == shXONXOFF) r.Flags |= kDcbOutX | kDcbInX;
     r.XonLim = static_cast<std::uint16_t>(FComPortInBufSize / 4);
     r.XoffLim = static_cast<std::uint16_t>(FComPortInBufSize / 4);
@@ -212,7 +220,9 @@ LineSettingsRecord TCommPortDriver::BuildLineSettings() const {
 
 void TCommPortDriver::UpdateComPortState() {
     if (!Connected()) return;
-    io_->ApplySettings(BuildLineSettings());
+    const bool applied = io_->ApplySettings(BuildLineSettings());
+    settingsProblem_ = applied ? std::string() : io_->LastErrorMessage();
+    settingsNote_ = applied ? io_->SettingsNote() : std::string();
     FlushBuffers(true, true);
     io_->SetupQueues(FComPortInBufSize, FComPortOutBufSize);
 }
@@ -227,11 +237,13 @@ void TCommPortDriver::FlushBuffers(bool inBuf, bool outBuf) {
 
 void TCommPortDriver::ToggleDTR(bool onOff) {
     if (!Connected()) return;
+    dtrSet_ = onOff;
     io_->Escape(onOff ? kEscSetDtr : kEscClrDtr);
 }
 
 void TCommPortDriver::ToggleRTS(bool onOff) {
     if (!Connected()) return;
+    rtsSet_ = onOff;
     io_->Escape(onOff ? kEscSetRts : kEscClrRts);
 }
 
@@ -302,6 +314,7 @@ void TCommPortDriver::PollTimerTick() {
             }
             total += n;
             last = n;
+            bytesReceived_ += static_cast<std::uint64_t>(n);
             if (UseDebug) AddLog(Format("Poll RX. Recebido %d bytes", n));
             const auto callback = FOnReceiveData;  // keeps it alive if it replaces itself
             (*callback)(this, FTempInBuffer.data(), n);
@@ -357,6 +370,7 @@ bool TCommPortDriver::FillInBuffer(std::uint32_t want) {
                 return false;
             }
             inQueueDrained_ = n < size;
+            bytesReceived_ += static_cast<std::uint64_t>(n);
             tempInBufQtRead = static_cast<std::uint32_t>(n);
             if (n > 0) tempInBufPos = 0;
         }
@@ -418,6 +432,7 @@ std::int32_t TCommPortDriver::SendData(const std::uint8_t* DataPtr, std::int32_t
             }
             if (n > 0) {
                 result += n;
+                bytesSent_ += static_cast<std::uint64_t>(n);
                 DataSize -= n;
                 DataPtr += n;
                 lastProgress = host_.NowMs();

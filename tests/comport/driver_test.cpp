@@ -831,3 +831,98 @@ TEST_F(DriverTest, SetComHandleAdoptsAndDetaches) {
 
 }  // namespace
 }  // namespace corvel
+
+namespace corvel {
+namespace {
+
+TEST_F(DriverTest, ToggledLinesSurviveSettingsWritesAndPulsesReturnToRest) {
+    drv->EnableDTROnOpen = false;
+    drv->EnableRTSOnOpen = true;
+    ASSERT_TRUE(drv->Connect());
+    auto r = dev->GetRecords();
+    EXPECT_FALSE(r.dtr);
+    EXPECT_TRUE(r.rts);  // in the first record: no glitch after the open
+    EXPECT_EQ(r.settings.back().Flags & (kDcbRtsControlEnable | kDcbDtrControlEnable),
+              kDcbRtsControlEnable);
+    drv->ToggleDTR(true);
+    drv->ToggleRTS(false);
+    // A flow-control change rewrites the record; it must not drop DTR (a board's reset).
+    drv->SetComPortSwHandshaking(shXONXOFF);
+    r = dev->GetRecords();
+    EXPECT_TRUE(r.dtr);
+    EXPECT_FALSE(r.rts);
+    EXPECT_EQ(r.dtrRises, 1u);
+    EXPECT_TRUE(drv->LineState(TComPortLine::DTR));
+
+    // Active-low reset on DTR: off for 100 ms, then back on, on the host clock.
+    ASSERT_TRUE(drv->PulseLine(TComPortLine::DTR, false, 100));
+    EXPECT_FALSE(drv->PulseLine(TComPortLine::RTS, true, 10));  // one at a time
+    EXPECT_FALSE(dev->GetRecords().dtr);
+    host.Advance(99);
+    EXPECT_FALSE(dev->GetRecords().dtr);
+    host.Advance(1);
+    EXPECT_TRUE(dev->GetRecords().dtr);
+    EXPECT_EQ(dev->GetRecords().dtrRises, 2u);
+    EXPECT_FALSE(drv->PulseActive());
+    // RTS/CTS drives RTS: no pulse there.
+    drv->SetComPortHwHandshaking(hhRTSCTS);
+    EXPECT_FALSE(drv->PulseLine(TComPortLine::RTS, true, 10));
+
+    ASSERT_TRUE(drv->SendBreak(250));
+    EXPECT_TRUE(dev->GetRecords().breakOn);
+    EXPECT_FALSE(drv->SendBreak(10));
+    host.Advance(250);
+    r = dev->GetRecords();
+    EXPECT_FALSE(r.breakOn);
+    EXPECT_EQ(r.breaks, 1u);
+    EXPECT_EQ(r.lastBreakMs, 250u);
+    // A disconnect during a BREAK ends it.
+    ASSERT_TRUE(drv->SendBreak(1000));
+    drv->Disconnect();
+    EXPECT_FALSE(dev->GetRecords().breakOn);
+    EXPECT_FALSE(drv->BreakActive());
+    EXPECT_FALSE(drv->SendBreak(10));
+    // The next connection starts from the configured levels again.
+    ASSERT_TRUE(drv->Connect());
+    EXPECT_FALSE(dev->GetRecords().dtr);
+}
+
+TEST_F(DriverTest, ModemStatusCountersAndRefusedSettings) {
+    ModemStatus st;
+    EXPECT_FALSE(drv->GetModemStatus(st));  // closed
+    ASSERT_TRUE(drv->Connect());
+    dev->SetModemInputs({false, true, true, false});
+    ASSERT_TRUE(drv->GetModemStatus(st));
+    EXPECT_EQ(st, (ModemStatus{false, true, true, false}));
+    dev->SetNoModemStatus(true);
+    EXPECT_FALSE(drv->GetModemStatus(st));
+
+    // Every byte that crossed, by whichever road: polling, getChar and sends.
+    std::string got;
+    drv->SetOnReceiveData([&](TCommPortDriver*, const std::uint8_t* p, std::int32_t n) {
+        got.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n));
+    });
+    dev->RemoteWrite(Pattern(5000));
+    for (int i = 0; i < 5; ++i) Tick();
+    EXPECT_EQ(got.size(), 5000u);
+    drv->SetOnReceiveData({});
+    dev->RemoteWrite("ab");
+    std::uint8_t c = 0;
+    EXPECT_TRUE(drv->getChar(c));
+    EXPECT_EQ(drv->SendData(Bytes(Pattern(3000)), 3000), 3000);
+    EXPECT_EQ(drv->BytesReceived(), 5002u);
+    EXPECT_EQ(drv->BytesSent(), 3000u);
+    drv->ResetByteCounts();
+    EXPECT_EQ(drv->BytesReceived() + drv->BytesSent(), 0u);
+
+    EXPECT_TRUE(drv->SettingsProblem().empty());
+    dev->RefuseSettings(true);
+    drv->SetComPortParity(ptEVEN);
+    EXPECT_EQ(drv->SettingsProblem(), "settings refused");
+    dev->RefuseSettings(false);
+    drv->SetComPortParity(ptNONE);
+    EXPECT_TRUE(drv->SettingsProblem().empty());
+}
+
+}  // namespace
+}  // namespace corvel

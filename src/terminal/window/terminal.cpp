@@ -51,6 +51,7 @@
 #include "terminal/window/elapsed_clock.h"
 #include "terminal/window/file_transfer.h"
 #include "terminal/window/key_chars.h"
+#include "terminal/window/line_control.h"
 #include "terminal/window/qt_host.h"
 #include "terminal/window/rx_view.h"
 #include "terminal/window/status_fields.h"
@@ -130,6 +131,7 @@ TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
     ConnectSignals();
     fileTransfer = std::make_unique<tFileTransfer>(*this);
     FormCreate();
+    lineControl = std::make_unique<LineControl>(*this, options_.line);
     // After start-up, so restoring the selected list is not taken for the user's choice.
     commandLists = std::make_unique<CommandLists>(*this);
     displayMenus = std::make_unique<DisplayMenus>(*this);
@@ -139,6 +141,7 @@ TfrmTerminal::~TfrmTerminal() {
     FormDestroy();
     // The driver and the engines use the host and the line boxes: free them while both exist.
     if (uartDriver) uartDriver->SetOnReceiveData({});
+    lineControl.reset();  // stops its timer while the host exists
     uartDriver.reset();
     kmodem.reset();
     rxRender.reset();
@@ -180,7 +183,10 @@ void TfrmTerminal::BuildControls() {
     cbxBaud->setMinimumWidth(110);
     btnConnect = new QPushButton("Connect", tsPort);
     named(btnConnect, "btnConnect");
-    auto* portRow = new QHBoxLayout(tsPort);
+    // A second row below holds the line controls.
+    auto* portPage = new QVBoxLayout(tsPort);
+    auto* portRow = new QHBoxLayout;
+    portPage->addLayout(portRow);
     portRow->addWidget(lblPort);
     portRow->addWidget(cbxPort);
     portRow->addWidget(btnPort);
@@ -788,6 +794,7 @@ void TfrmTerminal::WriteSettingsAtExit() {
     s.cmdsBackground = strCmdsColor;
 
     WriteExitSettings(*iniFile, s);
+    lineControl->WriteSettings(*iniFile);
 }
 
 void TfrmTerminal::ReportError(const QString& text) {
@@ -972,6 +979,7 @@ void TfrmTerminal::ScanComPorts() {
 void TfrmTerminal::btnConnectClick() {
     if (btnConnectTag == 1) {
         uartDriver->Disconnect();
+        lineControl->AfterDisconnect();
         EnableControls(false, true);
         cbxPort->setEnabled(true);
         btnPort->setEnabled(true);
@@ -1000,6 +1008,7 @@ void TfrmTerminal::btnConnectClick() {
     uartDriver->SetComPort(ToStd(portText));
     uartDriver->SetComPortSpeed(static_cast<std::uint32_t>(*baud));
     lostReportQueued_ = false;
+    lineControl->BeforeConnect();
     if (!uartDriver->Connect()) {
         ReportPortRefusal();
         dialogs_->Warning(this,
@@ -1009,6 +1018,7 @@ void TfrmTerminal::btnConnectClick() {
     cbxRTSCTSClick();
     if (uartDriver->ComPortSpeed() > 115200)
         print_Log(ColorWarning, "ATTENTION: Only FTDIs support speeds above 115200 baudrate");
+    lineControl->AfterConnect();
     EnableControls(true, true);
     cbxPort->setEnabled(false);
     btnPort->setEnabled(false);

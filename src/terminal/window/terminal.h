@@ -24,6 +24,7 @@
 #include "kmodem/u_kmodem.h"
 #include "terminal/cmds_file.h"
 #include "terminal/font_record.h"
+#include "terminal/line_settings.h"
 #include "terminal/receive_listeners.h"
 #include "terminal/rx_render.h"
 #include "terminal/settings.h"
@@ -51,6 +52,7 @@ class CommandLists;
 class Dialogs;
 class DisplayMenus;
 class ElapsedClock;
+class LineControl;
 class RxView;
 class StatusFields;
 class tFileTransfer;
@@ -72,6 +74,7 @@ struct TerminalOptions {
     // From the command line: used for this run instead of the remembered values.
     std::optional<QString> port;
     std::optional<QString> baud;
+    LineOverrides line;
     bool connectAtStart = false;
 };
 
@@ -249,6 +252,8 @@ class TfrmTerminal : public QMainWindow {
     QTimer* timeCalcByteRate = nullptr;
     // The status bar's named fields; each part of the window sets its own.
     std::unique_ptr<StatusFields> status;
+    // Frame format, flow control, DTR/RTS, reset pulse, BREAK, modem lines.
+    std::unique_ptr<LineControl> lineControl;
     // Filled and handled by displayMenus (popMenu1-3) and commandLists (popFiles, popCmds).
     std::unique_ptr<DisplayMenus> displayMenus;
     QMenu* popMenu1 = nullptr;
