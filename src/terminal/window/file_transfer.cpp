@@ -18,6 +18,7 @@
 #include "terminal/format.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/elapsed_clock.h"
+#include "terminal/window/send_control.h"
 #include "terminal/window/terminal.h"
 
 #ifndef _WIN32
@@ -308,7 +309,9 @@ void tFileTransfer::SendFileRaw(const QString& FileName) {
             static_cast<std::size_t>(std::min<std::uint64_t>(kRawBlockSize, total - sent));
         const std::size_t n = file->Read(block, want);
         if (n == 0) break;  // the file shrank since its length was taken
-        const std::int32_t wrote = drv.SendData(block, static_cast<std::int32_t>(n));
+        // Paced when the send settings ask for it; a Stop click ends the wait.
+        const std::int32_t wrote = w_.sendControl->WriteFileBlock(
+            block, static_cast<std::int32_t>(n), [this] { return w_.btnTxFileTag == 1; });
         const auto moved = static_cast<std::uint32_t>(std::max<std::int32_t>(wrote, 0));
         sent += moved;
         rawCalcByteRate += moved;
@@ -316,7 +319,7 @@ void tFileTransfer::SendFileRaw(const QString& FileName) {
         if (sent != 0 && sent % 1024 == 0 && moved != 0)
             w_.printf_Log(w_.ColorMessage, "Transmitted %s", FormatByteSize(Clamp32(sent)).c_str());
         // The line stalled past the driver's output time-out, or the device went away.
-        if (moved < n) {
+        if (moved < n && w_.btnTxFileTag == 1) {
             stalled = true;
             break;
         }

@@ -52,6 +52,7 @@ class Dialogs;
 class DisplayMenus;
 class ElapsedClock;
 class RxView;
+class SendControl;
 class tFileTransfer;
 
 struct TerminalOptions {
@@ -129,6 +130,8 @@ class TfrmTerminal : public QMainWindow {
         return sendIsDefault_;
     }
     void btnSendClick();
+    // The send line's text as a command (btnSendClick when no paced send runs).
+    void SendEditLine();
     // True when the key was consumed (it then has no effect in the receive window).
     bool memoUartKeyDown(int key, Qt::KeyboardModifiers modifiers, bool producesCharacter);
     void memoUartKeyPress(char16_t ch);
@@ -138,6 +141,9 @@ class TfrmTerminal : public QMainWindow {
     void btnTxFileClick();
     void btnRxFileClick();
     std::unique_ptr<tFileTransfer> fileTransfer;
+
+    // --- Formats, paste, terminal keys, history, pacing and echo of what is sent ---
+    std::unique_ptr<SendControl> sendControl;
 
     // --- Command lists (operated by commandLists) ---
     std::unique_ptr<CommandLists> commandLists;
