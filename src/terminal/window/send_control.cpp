@@ -67,7 +67,8 @@ SendControl::SendControl(TfrmTerminal& window)
     paced_.onWritten = [this](std::string_view bytes) { Echo(bytes); };
     paced_.onStall = [this](std::size_t written, std::size_t dropped) {
         // A disconnect or a transfer has said why already.
-        if (w.uartDriver->Connected() && (!w.fileTransferActive || inFileSend_))
+        const bool stopped = fileKeepGoing_ && !(*fileKeepGoing_)();
+        if (w.uartDriver->Connected() && (!w.fileTransferActive || inFileSend_) && !stopped)
             w.ReportShortSend(static_cast<std::int32_t>(written),
                               static_cast<std::int32_t>(written + dropped));
         UpdateSendButton();
@@ -202,6 +203,7 @@ Pacing SendControl::CurrentPacing() const {
 
 bool SendControl::MayWrite() {
     if (!w.uartDriver->Connected()) return false;
+    if (fileKeepGoing_ && !(*fileKeepGoing_)()) return false;
     // A transfer owns the line; what was still waiting would land inside its frames.
     if (w.fileTransferActive && !inFileSend_) {
         const std::size_t dropped = paced_.Pending();
@@ -264,10 +266,12 @@ std::int32_t SendControl::WriteFileBlock(const std::uint8_t* data, std::int32_t 
                                          const std::function<bool()>& keepGoing) {
     if (!paced_.GetPacing().On() && !paced_.Busy()) return w.uartDriver->SendData(data, size);
     inFileSend_ = true;
+    fileKeepGoing_ = &keepGoing;
     const std::size_t wrote = paced_.SendAndWait(
         std::string_view(reinterpret_cast<const char*>(data), static_cast<std::size_t>(size)),
         keepGoing);
     inFileSend_ = false;
+    fileKeepGoing_ = nullptr;
     return static_cast<std::int32_t>(wrote);
 }
 

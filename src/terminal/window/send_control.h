@@ -95,6 +95,8 @@ class SendControl : public QObject {
     TfrmTerminal& w;
     tPacedSender paced_;
     bool inFileSend_ = false;
+    // While a file block waits: asked before each piece, so a Stop click sends nothing more.
+    const std::function<bool()>* fileKeepGoing_ = nullptr;
     bool echoAfterCr_ = false;
     QStringList history_;  // newest first
     int historyPos_ = -1;
