@@ -291,12 +291,27 @@ void BoardShell::OnByte(std::uint8_t c) {
     skipLf_ = false;
     if (c == '\n' && afterCr) return;
 
+    // Up and Down bring back earlier lines; other terminal keys are read and ignored.
+    const ShellKeys::Key key = keys_.Feed(c);
+    if (key != ShellKeys::Key::Byte) {
+        std::string shown;
+        if ((key == ShellKeys::Key::Up || key == ShellKeys::Key::Down) &&
+            history_.Walk(key == ShellKeys::Key::Up, line_, shown)) {
+            std::string redraw;
+            for (std::size_t i = 0; i < line_.size(); ++i) redraw += "\b \b";
+            line_ = shown.substr(0, kMaxLine);
+            Send(redraw + line_);
+        }
+        return;
+    }
+
     if (c == '\r' || c == '\n') {
         // Every byte of a line is echoed once and unchanged: a terminal that sends a start
         // command with echo counts exactly one echo per byte.
         Send(&c, 1);
         const std::string line = line_;
         line_.clear();
+        history_.Add(line);
         bool crOnly = c == '\r';
         if (crOnly) {
             const std::string word = SplitWord(line).first;
@@ -328,6 +343,7 @@ void BoardShell::OnByte(std::uint8_t c) {
     }
     if (c == kCtrlC) {
         line_.clear();
+        history_.Add({});
         Send("^C\r\n");
         Prompt();
         return;

@@ -1,7 +1,8 @@
 #pragma once
-// The virtual board's firmware: a line shell with echo and backspace editing, files in RAM, and
-// Kmodem transfers through the board-side C library. It runs on a BoardLink: a simulated UART on
-// a thread of its own in the program, a scripted line on a fake clock in tests.
+// The virtual board's firmware: a line shell with echo, backspace editing and a history the arrow
+// keys walk, files in RAM, and Kmodem transfers through the board-side C library. It runs on a
+// BoardLink: a simulated UART on a thread of its own in the program, a scripted line on a fake
+// clock in tests.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "comport/comport_io.h"
+#include "board/shell_keys.h"
 
 namespace corvel {
 
@@ -114,6 +116,8 @@ class BoardShell {
     BoardLink& link_;
     std::shared_ptr<BoardFiles> files_;
     std::string line_;
+    ShellKeys keys_;
+    ShellHistory history_;
     std::deque<std::uint8_t> pending_;  // read ahead of the shell, handed out first
     bool skipLf_ = false;               // a CR ended the last line; its LF is not a new one
     bool gone_ = false;                 // the link closed or the board stops

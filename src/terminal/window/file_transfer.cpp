@@ -18,6 +18,7 @@
 #include "terminal/format.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/elapsed_clock.h"
+#include "terminal/window/send_control.h"
 #include "terminal/window/terminal.h"
 
 #ifndef _WIN32
@@ -326,7 +327,9 @@ void tFileTransfer::SendFileRaw(const QString& FileName) {
             static_cast<std::size_t>(std::min<std::uint64_t>(kRawBlockSize, total - sent));
         const std::size_t n = file->Read(block, want);
         if (n == 0) break;  // the file shrank since its length was taken
-        const std::int32_t wrote = drv.SendData(block, static_cast<std::int32_t>(n));
+        // Paced when the send settings ask for it; a Stop click ends the wait.
+        const std::int32_t wrote = w_.sendControl->WriteFileBlock(
+            block, static_cast<std::int32_t>(n), [this] { return w_.btnTxFileTag == 1; });
         const auto moved = static_cast<std::uint32_t>(std::max<std::int32_t>(wrote, 0));
         sent += moved;
         rawCalcByteRate += moved;

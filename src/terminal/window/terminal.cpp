@@ -55,6 +55,7 @@
 #include "terminal/window/qt_host.h"
 #include "terminal/window/rx_view.h"
 #include "terminal/window/status_fields.h"
+#include "terminal/window/send_control.h"
 
 namespace corvel {
 
@@ -135,10 +136,13 @@ TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
     // After start-up, so restoring the selected list is not taken for the user's choice.
     commandLists = std::make_unique<CommandLists>(*this);
     displayMenus = std::make_unique<DisplayMenus>(*this);
+    sendControl = std::make_unique<SendControl>(*this);
 }
 
 TfrmTerminal::~TfrmTerminal() {
     FormDestroy();
+    // Its paced sender holds a timer of the host.
+    sendControl.reset();
     // The driver and the engines use the host and the line boxes: free them while both exist.
     if (uartDriver) uartDriver->SetOnReceiveData({});
     lineControl.reset();  // stops its timer while the host exists
@@ -779,7 +783,9 @@ void TfrmTerminal::WriteSettingsAtExit() {
     s.send = cbxSend->isChecked();
     s.wordWrap = cbxWordWrap->isChecked();
     s.rtsCts = cbxRTSCTS->isChecked();
-    s.cmdTerminator = rgrCmdTGroup->checkedId();
+    // CR is kept in a key of its own: this one keeps the meaning older files give it.
+    if (rgrCmdTGroup->checkedId() != SendControl::kTerminatorCr)
+        s.cmdTerminator = rgrCmdTGroup->checkedId();
 
     s.memRxColor = memoUartColor;
     s.memRxFont = memoUartFont;
@@ -795,6 +801,7 @@ void TfrmTerminal::WriteSettingsAtExit() {
 
     WriteExitSettings(*iniFile, s);
     lineControl->WriteSettings(*iniFile);
+    if (sendControl) sendControl->WriteSettings(*iniFile);
 }
 
 void TfrmTerminal::ReportError(const QString& text) {
@@ -1072,7 +1079,8 @@ void TfrmTerminal::EnableControls(bool a, bool b) {
 // Send path
 
 void TfrmTerminal::rgrCmdTClick() {
-    SendTerminator = rgrCmdTGroup->checkedId() == 0 ? std::string("\n") : std::string("\r\n");
+    const int id = rgrCmdTGroup->checkedId();
+    SendTerminator = id == 0 ? "\n" : id == SendControl::kTerminatorCr ? "\r" : "\r\n";
 }
 
 void TfrmTerminal::edtSendChange() {
@@ -1087,13 +1095,25 @@ void TfrmTerminal::SetDefaultButton(const QString& name) {
 void TfrmTerminal::keyPressEvent(QKeyEvent* event) {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && sendIsDefault_ &&
         btnSend->isEnabled() && btnSend->isVisible()) {
-        btnSend->click();
+        // While a paced send runs the button stops it; Enter still sends the line after it.
+        if (sendControl && sendControl->Busy())
+            RunHandler([this] { SendEditLine(); });
+        else
+            btnSend->click();
         return;
     }
     QMainWindow::keyPressEvent(event);
 }
 
 void TfrmTerminal::btnSendClick() {
+    if (sendControl && sendControl->Busy()) {
+        sendControl->Stop();
+        return;
+    }
+    SendEditLine();
+}
+
+void TfrmTerminal::SendEditLine() {
     if (fileTransferActive) {
         print_Log(ColorWarning, "Command ignored, there are an file being transferred");
         return;
@@ -1101,12 +1121,7 @@ void TfrmTerminal::btnSendClick() {
     if (!uartDriver->Connected()) return;
     const QString text = edtSend->text();
     if (text.isEmpty()) return;
-    std::string bytes = Utf8ToAnsi(ToStd(text));
-    if (cbxSend->isChecked()) bytes += SendTerminator;
-    const auto size = static_cast<std::int32_t>(bytes.size());
-    const std::int32_t sent =
-        uartDriver->SendData(reinterpret_cast<const std::uint8_t*>(bytes.data()), size);
-    ReportShortSend(sent, size);
+    sendControl->SendCommand(text, true);
 }
 
 // A line held off longer than the driver's output time-out drops the rest of the text.
@@ -1131,8 +1146,7 @@ void TfrmTerminal::memoUartKeyPress(char16_t ch) {
     }
     if (cbxRet->isChecked() && ch == 13) ch = 10;
     if (uartDriver->Connected()) {
-        const std::uint8_t byte = static_cast<std::uint8_t>(ch & 0xFF);
-        ReportShortSend(uartDriver->SendData(&byte, 1), 1);
+        sendControl->SendTyped(static_cast<std::uint8_t>(ch & 0xFF));
     } else {
         print_Log(ColorWarning, "UART disconnected");
     }
@@ -1149,6 +1163,7 @@ bool TfrmTerminal::eventFilter(QObject* watched, QEvent* event) {
             }
         } else if (event->type() == QEvent::KeyPress) {
             auto* ke = static_cast<QKeyEvent*>(event);
+            if (sendControl && sendControl->ReceiveWindowKey(ke)) return true;
             const std::u16string chars = CharactersOf(ke);
             const bool consumed = memoUartKeyDown(ke->key(), ke->modifiers(), !chars.empty());
             if (chars.empty()) return consumed;

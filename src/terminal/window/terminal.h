@@ -55,6 +55,7 @@ class ElapsedClock;
 class LineControl;
 class RxView;
 class StatusFields;
+class SendControl;
 class tFileTransfer;
 
 struct TerminalOptions {
@@ -133,6 +134,8 @@ class TfrmTerminal : public QMainWindow {
         return sendIsDefault_;
     }
     void btnSendClick();
+    // The send line's text as a command (btnSendClick when no paced send runs).
+    void SendEditLine();
     // True when the key was consumed (it then has no effect in the receive window).
     bool memoUartKeyDown(int key, Qt::KeyboardModifiers modifiers, bool producesCharacter);
     void memoUartKeyPress(char16_t ch);
@@ -142,6 +145,9 @@ class TfrmTerminal : public QMainWindow {
     void btnTxFileClick();
     void btnRxFileClick();
     std::unique_ptr<tFileTransfer> fileTransfer;
+
+    // --- Formats, paste, terminal keys, history, pacing and echo of what is sent ---
+    std::unique_ptr<SendControl> sendControl;
 
     // --- Command lists (operated by commandLists) ---
     std::unique_ptr<CommandLists> commandLists;
