@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "comport/comport_io.h"
+#include "comport/port_holders.h"
 #include "comport/posix_baud.h"
 #include "comport/posix_termios.h"
 
@@ -114,6 +115,7 @@ class PosixPortIo : public ComPortIo {
         const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             const int err = errno;
+            if (err == EBUSY) return FailBusy(name);  // another opener set TIOCEXCL
             return Fail(OpenErrorKind(err), err, name);
         }
         if (!::isatty(fd)) {
@@ -125,7 +127,8 @@ class PosixPortIo : public ComPortIo {
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int err = errno;
             ::close(fd);
-            return Fail(err == EWOULDBLOCK ? PortErrorKind::Busy : PortErrorKind::Other, err, name);
+            if (err == EWOULDBLOCK) return FailBusy(name);
+            return Fail(PortErrorKind::Other, err, name);
         }
         if (::ioctl(fd, TIOCEXCL) != 0 && !IsUnsupported(errno)) {
             const int err = errno;
@@ -290,6 +293,14 @@ class PosixPortIo : public ComPortIo {
     bool Fail(PortErrorKind kind, int err, const std::string& what) {
         kind_ = kind;
         message_ = what + ": " + std::strerror(err);
+        return false;
+    }
+
+    // The kernel does not say who holds a port; /proc does, for processes we may look into.
+    bool FailBusy(const std::string& name) {
+        Fail(PortErrorKind::Busy, EBUSY, name);
+        const std::string who = DescribeHolders(FindPortHolders(name));
+        if (!who.empty()) message_ = name + ": in use by " + who;
         return false;
     }
 
