@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "comport/comport.h"
+#include "comport/port_info.h"
 #include "kmodem/u_kmodem.h"
 #include "terminal/cmds_file.h"
 #include "terminal/font_record.h"
@@ -52,6 +53,7 @@ class Dialogs;
 class DisplayMenus;
 class ElapsedClock;
 class RxView;
+class PortWatch;
 class StatusFields;
 class tFileTransfer;
 
@@ -65,6 +67,8 @@ struct TerminalOptions {
     std::function<std::unique_ptr<ComPortIo>()> makePortIo;
     // Lists the ports present, in enumeration order; empty = this platform's scan.
     std::function<std::vector<std::string>()> scanPorts;
+    // Describes the listed ports (USB ids, driver); empty = this platform's description.
+    std::function<std::vector<PortInfo>(const std::vector<std::string>&)> describePorts;
     // Not owned; null = Qt's dialogs, respectively timers on the Qt event loop.
     Dialogs* dialogs = nullptr;
     Host* host = nullptr;
@@ -249,6 +253,8 @@ class TfrmTerminal : public QMainWindow {
     QTimer* timeCalcByteRate = nullptr;
     // The status bar's named fields; each part of the window sets its own.
     std::unique_ptr<StatusFields> status;
+    // Port descriptions, the remembered device, hot-plug and the automatic reconnect.
+    std::unique_ptr<PortWatch> portWatch;
     // Filled and handled by displayMenus (popMenu1-3) and commandLists (popFiles, popCmds).
     std::unique_ptr<DisplayMenus> displayMenus;
     QMenu* popMenu1 = nullptr;
@@ -285,7 +291,8 @@ class TfrmTerminal : public QMainWindow {
     void ReadSettingsAtStart();
     void WriteSettingsAtExit();
     void OnPortLost();
-    void ReportPortRefusal();
+    // Logs why the last connect was refused; the reason as a second line for the box, or empty.
+    QString ReportPortRefusal();
     QString vprintf_Log(std::int32_t color, const char* format, va_list args);
     void AppendLogLine(std::int32_t color, const QString& text);
     void ApplyFont(QWidget* widget, const FontRecord& font);
