@@ -49,6 +49,9 @@ class BoardLink {
     virtual std::uint64_t NowMs() = 0;
     virtual LineState Line() = 0;
     virtual bool Stopping() = 0;
+    // The board drops off the host's bus for absentMs, as a USB device does when it resets and
+    // re-enumerates. A link that cannot vanish ignores it.
+    virtual void Replug(std::uint32_t absentMs) { (void)absentMs; }
 };
 
 class BoardShell {
@@ -88,6 +91,7 @@ class BoardShell {
     void CmdStream(const std::string& arg, bool hex);
     void CmdRx(const std::string& name);
     void CmdTx(const std::string& name);
+    void CmdUsbReset(const std::string& arg);
 
     BoardLink& link_;
     std::shared_ptr<BoardFiles> files_;

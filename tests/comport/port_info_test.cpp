@@ -70,7 +70,15 @@ class FakeSysfs {
     fs::path root;
 };
 
+// sysfs is Linux's, and its links are what the reader follows.
+#ifdef _WIN32
+#define SKIP_WITHOUT_SYSFS() GTEST_SKIP() << "no sysfs here"
+#else
+#define SKIP_WITHOUT_SYSFS() (void)0
+#endif
+
 TEST(PortInfo, SysfsDescribesEachKindOfPort) {
+    SKIP_WITHOUT_SYSFS();
     FakeSysfs sys;
     // A microcontroller's own CDC-ACM port on interface 2 of a composite device.
     const fs::path pico = sys.UsbDevice("1-1", "2e8a", "000a", "E66038B7", "Acme", "Widget");
@@ -106,6 +114,7 @@ TEST(PortInfo, SysfsDescribesEachKindOfPort) {
 }
 
 TEST(PortInfo, BoardReEnumeratedUnderANewNumberIsFoundByItsIdentity) {
+    SKIP_WITHOUT_SYSFS();
     FakeSysfs sys;
     const fs::path a = sys.UsbDevice("1-1", "2e8a", "000a", "AAA1", "Acme", "Widget");
     const fs::path b = sys.UsbDevice("1-3", "2e8a", "000a", "BBB2", "Acme", "Widget");
@@ -160,6 +169,18 @@ TEST(PortInfo, WindowsInstanceIds) {
     id = ParseWindowsDeviceId("FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000", "");
     EXPECT_EQ(id.ToText(), "0403:6001::A50285BIA");
     EXPECT_TRUE(ParseWindowsDeviceId("ACPI\\PNP0501\\1", "").Empty());
+}
+
+// The system's own description (sysfs, or SetupAPI under Windows and Wine) answers for every
+// name, in order, whatever the name is.
+TEST(PortInfo, SystemDescriptionKeepsEveryNameInOrder) {
+    const std::vector<std::string> names = ScanSerialPorts();
+    std::vector<std::string> asked = names;
+    asked.insert(asked.end(), {"COM250", "/dev/corvel-none", ""});
+    const std::vector<PortInfo> infos = DescribeSystemPorts(asked);
+    ASSERT_EQ(infos.size(), asked.size());
+    for (std::size_t i = 0; i < asked.size(); ++i) EXPECT_EQ(infos[i].name, asked[i]);
+    EXPECT_FALSE(infos[names.size()].usb);
 }
 
 }  // namespace
