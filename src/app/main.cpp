@@ -14,6 +14,8 @@
 #include <unistd.h>
 #endif
 
+#include "board/ports.h"
+#include "comport/port_info.h"
 #include "comport/port_scan.h"
 #include "terminal/settings_file.h"
 #include "terminal/window/application.h"
@@ -33,6 +35,7 @@ void PrintHelp(std::FILE* out) {
                  "                (it is added to the port list if the scan does not find it)\n"
                  "  --baud N      use this baud rate for this run instead of the remembered one\n"
                  "  --connect     connect at start, as if Connect were pressed\n"
+                 "  --list-ports  print the ports present and what is behind each, and exit\n"
                  "  --help        show this text and exit\n"
                  "  --version     show the version and exit\n"
                  "\n"
@@ -49,6 +52,13 @@ void PrintHelp(std::FILE* out) {
                  ':',
 #endif
                  corvel::kSettingsFileName);
+}
+
+// One port a line: its name, a TAB, what is behind it (empty when nothing is known).
+void ListPorts() {
+    const std::vector<std::string> names = corvel::ScanAllPorts();
+    for (const corvel::PortInfo& p : corvel::DescribeSystemPorts(names))
+        std::printf("%s\t%s\n", p.name.c_str(), corvel::DescribePort(p).c_str());
 }
 
 struct Options {
@@ -81,6 +91,10 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         }
         if (arg == "--version") {
             std::printf("corvel %s\n", kVersion);
+            return 1;
+        }
+        if (arg == "--list-ports") {
+            ListPorts();
             return 1;
         }
         if (arg == "--connect") {

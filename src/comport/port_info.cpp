@@ -207,9 +207,16 @@ PortInfo ReadSysfsPortInfo(const std::string& sysfsRoot, const std::string& port
 
     std::error_code ec;
     const fs::path link = fs::path(sysfsRoot) / "class" / "tty" / base / "device";
-    const fs::path device = fs::canonical(link, ec);
+    fs::path device = fs::canonical(link, ec);
     if (ec) return info;
-    const fs::path driver = fs::canonical(device / "driver", ec);
+    fs::path driver = fs::canonical(device / "driver", ec);
+    // Newer kernels put a port and a controller of their own "serial-base" bus between a UART's
+    // tty and its device; the driver worth naming is the device's.
+    for (int up = 0;
+         up < 3 && !ec && driver.parent_path().parent_path().filename() == "serial-base"; ++up) {
+        device = device.parent_path();
+        driver = fs::canonical(device / "driver", ec);
+    }
     if (!ec) info.driver = driver.filename().string();
 
     // Up from the tty's device: a USB-serial port (ttyUSB) sits below its interface, a CDC-ACM

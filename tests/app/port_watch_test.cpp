@@ -114,6 +114,9 @@ TEST_F(PortWatchTest, TheRememberedBoardIsFollowedToItsNewName) {
     Open();
     EXPECT_EQ(w->cbxPort->itemData(0, Qt::ToolTipRole).toString(),
               "Acme Widget, serial AAA1, USB 2E8A:000A, interface 0, driver cdc_acm");
+    w->cbxPort->setEditText("COM4");
+    EXPECT_EQ(w->cbxPort->toolTip(),
+              "Acme Widget, serial BBB2, USB 2E8A:000A, interface 0, driver cdc_acm");
     ClickConnect("COM3", "9600");
     ASSERT_EQ(w->btnConnectTag, 1);
     Lose();

@@ -89,11 +89,18 @@ TEST(PortInfo, SysfsDescribesEachKindOfPort) {
     fs::create_directories(ifc / "ttyUSB0");
     sys.Driver(ifc / "ttyUSB0", "ftdi_sio");
     sys.Tty("ttyUSB0", ifc / "ttyUSB0");
-    // A board UART on the mainboard.
+    // A UART on the mainboard, behind the serial-base port and controller of newer kernels.
     const fs::path uart = sys.root / "devices" / "pnp0" / "00:01";
     sys.Attr(uart, "id", "PNP0501");
     sys.Driver(uart, "serial");
-    sys.Tty("ttyS0", uart);
+    fs::create_directories(uart / "00:01:0" / "00:01:0.0");
+    for (const char* d : {"ctrl", "port"})
+        fs::create_directories(sys.root / "bus" / "serial-base" / "drivers" / d);
+    fs::create_directory_symlink(sys.root / "bus" / "serial-base" / "drivers" / "ctrl",
+                                 uart / "00:01:0" / "driver");
+    fs::create_directory_symlink(sys.root / "bus" / "serial-base" / "drivers" / "port",
+                                 uart / "00:01:0" / "00:01:0.0" / "driver");
+    sys.Tty("ttyS0", uart / "00:01:0" / "00:01:0.0");
     sys.Attr(sys.root / "class" / "tty" / "ttyS0", "type", "4");
 
     const std::vector<PortInfo> ports = sys.Describe();

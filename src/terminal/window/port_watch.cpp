@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <algorithm>
 
+#include "board/ports.h"
 #include "comport/comport.h"
 #include "terminal/settings_file.h"
 #include "terminal/window/status_fields.h"
@@ -36,6 +37,7 @@ PortWatch::PortWatch(TfrmTerminal& window, Host& host, ScanFn scan, DescribeFn d
     cbxReconnect->setChecked(true);
     if (auto* row = qobject_cast<QHBoxLayout*>(w_.tsPort->layout()))
         row->insertWidget(std::max(0, row->count() - 1), cbxReconnect);  // before the stretch
+    connect(w_.cbxPort, &QComboBox::currentTextChanged, this, &PortWatch::ShowDescription);
     connect(cbxReconnect, &QCheckBox::toggled, this, [this](bool on) {
         if (!on) StopWatching();
     });
@@ -88,7 +90,11 @@ void PortWatch::Describe(const std::vector<PortInfo>& infos) {
     for (const PortInfo& info : infos) {
         const int i = box->findText(Q(info.name), Qt::MatchExactly | Qt::MatchCaseSensitive);
         if (i < 0) continue;
-        const QString text = Q(DescribePort(info));
+        QString text = Q(DescribePort(info));
+        if (text.isEmpty() && info.name == kSimBoardPort)
+            text = "Virtual board in this program: a shell, files in RAM, Kmodem";
+        if (text.isEmpty() && info.name == kSimLoopPort)
+            text = "Loopback in this program: sends back what it receives";
         box->setItemData(i, text, Qt::ToolTipRole);
         box->setItemData(i, text, Qt::UserRole);
     }
@@ -96,6 +102,13 @@ void PortWatch::Describe(const std::vector<PortInfo>& infos) {
         box->setEditText(shown);
         if (box->lineEdit()) box->lineEdit()->setCursorPosition(caret);
     }
+    ShowDescription(shown);
+}
+
+void PortWatch::ShowDescription(const QString& port) {
+    QComboBox* box = w_.cbxPort;
+    const int i = box->findText(port, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    box->setToolTip(i < 0 ? QString() : box->itemData(i, Qt::UserRole).toString());
 }
 
 void PortWatch::RebuildList(const std::vector<std::string>& names) {

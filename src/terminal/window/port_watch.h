@@ -65,6 +65,8 @@ class PortWatch : public QObject {
   private:
     void RebuildList(const std::vector<std::string>& names);
     void Describe(const std::vector<PortInfo>& infos);
+    // The box's own tool tip: what is behind the port its text names.
+    void ShowDescription(const QString& port);
     void StopWatching();
     void TryReconnect(const std::vector<PortInfo>& infos);
     // Where the remembered device sits now, or empty.
