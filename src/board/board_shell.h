@@ -67,6 +67,9 @@ class BoardLink {
     // The board's outputs that the terminal reads as CTS, DSR, DCD and RI.
     virtual ModemStatus ModemInputs() { return {true, false, false, false}; }
     virtual void SetModemInputs(const ModemStatus& lines) { (void)lines; }
+    // The board drops off the host's bus for absentMs, as a USB device does when it resets and
+    // re-enumerates. A link that cannot vanish ignores it.
+    virtual void Replug(std::uint32_t absentMs) { (void)absentMs; }
 };
 
 class BoardShell {
@@ -112,6 +115,7 @@ class BoardShell {
     void CmdLine(const std::string& arg);
     void CmdRx(const std::string& name);
     void CmdTx(const std::string& name);
+    void CmdUsbReset(const std::string& arg);
 
     BoardLink& link_;
     std::shared_ptr<BoardFiles> files_;

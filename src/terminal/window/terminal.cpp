@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "board/ports.h"
+#include "comport/port_info.h"
 #include "comport/port_scan.h"
 #include "config/config_check.h"
 #include "config/dialog/config.h"
@@ -52,6 +53,7 @@
 #include "terminal/window/file_transfer.h"
 #include "terminal/window/key_chars.h"
 #include "terminal/window/line_control.h"
+#include "terminal/window/port_watch.h"
 #include "terminal/window/qt_host.h"
 #include "terminal/window/rx_view.h"
 #include "terminal/window/status_fields.h"
@@ -131,6 +133,9 @@ TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
 
     ConnectSignals();
     fileTransfer = std::make_unique<tFileTransfer>(*this);
+    portWatch = std::make_unique<PortWatch>(
+        *this, *host_, options_.scanPorts ? options_.scanPorts : ScanAllPorts,
+        options_.describePorts ? options_.describePorts : DescribeSystemPorts);
     FormCreate();
     lineControl = std::make_unique<LineControl>(*this, options_.line);
     // After start-up, so restoring the selected list is not taken for the user's choice.
@@ -143,6 +148,7 @@ TfrmTerminal::~TfrmTerminal() {
     FormDestroy();
     // Its paced sender holds a timer of the host.
     sendControl.reset();
+    portWatch.reset();  // its timer lives on the host
     // The driver and the engines use the host and the line boxes: free them while both exist.
     if (uartDriver) uartDriver->SetOnReceiveData({});
     lineControl.reset();  // stops its timer while the host exists
@@ -606,6 +612,7 @@ void TfrmTerminal::ReadSettingsAtStart() {
         cbxPort->setEditText(text);
     }
     ApplyListColors();
+    portWatch->Start(!options_.port);
 }
 
 void TfrmTerminal::showEvent(QShowEvent* event) {
@@ -802,6 +809,7 @@ void TfrmTerminal::WriteSettingsAtExit() {
     WriteExitSettings(*iniFile, s);
     lineControl->WriteSettings(*iniFile);
     if (sendControl) sendControl->WriteSettings(*iniFile);
+    portWatch->WriteSettings(*iniFile);
 }
 
 void TfrmTerminal::ReportError(const QString& text) {
@@ -981,9 +989,11 @@ void TfrmTerminal::ScanComPorts() {
         printf_Log(ColorMessage, "Found port %s", name.c_str());
     }
     cbxPort->setEditText(text);
+    portWatch->ListRebuilt();
 }
 
 void TfrmTerminal::btnConnectClick() {
+    portWatch->ConnectClicked();
     if (btnConnectTag == 1) {
         uartDriver->Disconnect();
         lineControl->AfterDisconnect();
@@ -1017,9 +1027,9 @@ void TfrmTerminal::btnConnectClick() {
     lostReportQueued_ = false;
     lineControl->BeforeConnect();
     if (!uartDriver->Connect()) {
-        ReportPortRefusal();
-        dialogs_->Warning(this,
-                          QString("Port %1 is already in use or is not available").arg(portText));
+        if (portWatch->Reconnecting()) return;  // quietly: the watch tries again
+        dialogs_->Warning(this, QString("Port %1 is already in use or is not available%2")
+                                    .arg(portText, ReportPortRefusal()));
         return;
     }
     cbxRTSCTSClick();
@@ -1033,14 +1043,23 @@ void TfrmTerminal::btnConnectClick() {
     memoUart->setFocus();
     btnConnect->setText("Disconnect");
     btnConnectTag = 1;
+    portWatch->Connected();
 }
 
-void TfrmTerminal::ReportPortRefusal() {
-    if (uartDriver->LastErrorKind() == PortErrorKind::AccessDenied) {
+QString TfrmTerminal::ReportPortRefusal() {
+    const PortErrorKind kind = uartDriver->LastErrorKind();
+    if (kind == PortErrorKind::AccessDenied) {
         printf_Log(ColorError,
                    "Permission denied: add your user to the group that owns %s (often dialout)",
                    uartDriver->ComPort().c_str());
     }
+    const std::string why = DescribeOpenRefusal(kind, uartDriver->LastErrorMessage());
+    if (why.empty()) return {};
+    // "It is in use by ..." reads as "Port X is in use by ..." in the log.
+    if (kind != PortErrorKind::AccessDenied && why.rfind("It ", 0) == 0)
+        printf_Log(ColorError, "Port %s %s", uartDriver->ComPort().c_str(),
+                   why.substr(3, why.size() - 4).c_str());
+    return "\n" + FromStd(why);
 }
 
 void TfrmTerminal::OnPortLost() {
@@ -1049,6 +1068,7 @@ void TfrmTerminal::OnPortLost() {
     const std::string port = uartDriver->ComPort();
     btnConnectClick();
     printf_Log(ColorError, "Port %s was lost (device removed?)", port.c_str());
+    portWatch->PortLost(port);
 }
 
 void TfrmTerminal::cbxRTSCTSClick() {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "comport/comport.h"
+#include "comport/port_info.h"
 #include "kmodem/u_kmodem.h"
 #include "terminal/cmds_file.h"
 #include "terminal/font_record.h"
@@ -54,6 +55,7 @@ class DisplayMenus;
 class ElapsedClock;
 class LineControl;
 class RxView;
+class PortWatch;
 class StatusFields;
 class SendControl;
 class tFileTransfer;
@@ -68,6 +70,8 @@ struct TerminalOptions {
     std::function<std::unique_ptr<ComPortIo>()> makePortIo;
     // Lists the ports present, in enumeration order; empty = this platform's scan.
     std::function<std::vector<std::string>()> scanPorts;
+    // Describes the listed ports (USB ids, driver); empty = this platform's description.
+    std::function<std::vector<PortInfo>(const std::vector<std::string>&)> describePorts;
     // Not owned; null = Qt's dialogs, respectively timers on the Qt event loop.
     Dialogs* dialogs = nullptr;
     Host* host = nullptr;
@@ -260,6 +264,8 @@ class TfrmTerminal : public QMainWindow {
     std::unique_ptr<StatusFields> status;
     // Frame format, flow control, DTR/RTS, reset pulse, BREAK, modem lines.
     std::unique_ptr<LineControl> lineControl;
+    // Port descriptions, the remembered device, hot-plug and the automatic reconnect.
+    std::unique_ptr<PortWatch> portWatch;
     // Filled and handled by displayMenus (popMenu1-3) and commandLists (popFiles, popCmds).
     std::unique_ptr<DisplayMenus> displayMenus;
     QMenu* popMenu1 = nullptr;
@@ -296,7 +302,8 @@ class TfrmTerminal : public QMainWindow {
     void ReadSettingsAtStart();
     void WriteSettingsAtExit();
     void OnPortLost();
-    void ReportPortRefusal();
+    // Logs why the last connect was refused; the reason as a second line for the box, or empty.
+    QString ReportPortRefusal();
     QString vprintf_Log(std::int32_t color, const char* format, va_list args);
     void AppendLogLine(std::int32_t color, const QString& text);
     void ApplyFont(QWidget* widget, const FontRecord& font);
