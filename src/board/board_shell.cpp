@@ -1,6 +1,7 @@
 #include "board/board_shell.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -334,6 +335,8 @@ void BoardShell::Execute(const std::string& line, bool crOnly) {
         CmdLog();
     } else if (word == "stream" || word == "hex") {
         CmdStream(rest, word == "hex");
+    } else if (word == "wave") {
+        CmdWave(rest);
     } else {
         Send("unknown command: " + word + " (type help for the list)\r\n");
     }
@@ -354,7 +357,8 @@ void BoardShell::CmdHelp() {
          "  log           a firmware log: UTF-8 text, a TAB table, coloured levels\r\n"
          "  stream N      N bytes of numbered text lines, as fast as the line allows\r\n"
          "  hex N         N bytes counting 0 to 255\r\n"
-         "Ctrl+C stops stream, hex and cat.\r\n");
+         "  wave [N] [HZ] N lines of five named curves, HZ lines a second (for the plot)\r\n"
+         "Ctrl+C stops stream, hex, wave and cat.\r\n");
 }
 
 void BoardShell::CmdLs() {
@@ -492,6 +496,47 @@ void BoardShell::CmdStream(const std::string& arg, bool hex) {
         last = chunk.back();
     }
     if (hex || last != '\n') Send("\r\n");
+}
+
+// What a sensor loop prints for a plot: named readings, one line per period, until the count is
+// reached or Ctrl+C comes.
+void BoardShell::CmdWave(const std::string& arg) {
+    const auto [countText, rateText] = SplitWord(arg);
+    std::uint64_t count = kMaxCount;
+    std::uint64_t rate = kWaveRate;
+    if ((!countText.empty() && !ParseCount(countText, count)) ||
+        (!rateText.empty() && (!ParseCount(rateText, rate) || rate > kMaxWaveRate))) {
+        Send(Format("usage: wave [N] [HZ] (N lines, 1 to %llu; HZ 1 to %llu, default %llu)\r\n",
+                    kMaxCount, kMaxWaveRate, kWaveRate));
+        return;
+    }
+    const std::uint64_t start = link_.NowMs();
+    std::uint32_t noise = 12345;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        // Line i is due at start + i / rate seconds.
+        const std::uint64_t due = start + i * 1000 / rate;
+        while (link_.NowMs() < due) {
+            if (Interrupted()) {
+                Send("^C\r\n");
+                return;
+            }
+            if (gone_ || link_.Stopping()) return;
+            link_.Idle(static_cast<std::uint32_t>(std::min<std::uint64_t>(due - link_.NowMs(), 5)));
+        }
+        if (Interrupted()) {
+            Send("^C\r\n");
+            return;
+        }
+        const double phase = 2 * 3.14159265358979 * static_cast<double>(i % 200) / 200.0;
+        noise = noise * 1103515245u + 12345u;
+        const double jitter = static_cast<double>((noise >> 16) % 1000) / 1000.0 - 0.5;
+        char line[160];
+        std::snprintf(line, sizeof line, "sine:%.3f cosine:%.3f square:%d ramp:%.2f noisy:%.3f\r\n",
+                      std::sin(phase), std::cos(phase), (i / 50) % 2 == 0 ? 1 : -1,
+                      static_cast<double>(i % 500) / 250.0 - 1.0,
+                      0.5 * std::sin(phase * 3) + 0.2 * jitter);
+        if (!Send(line)) return;
+    }
 }
 
 void BoardShell::CmdRx(const std::string& nameArg) {
