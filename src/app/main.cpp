@@ -33,6 +33,8 @@ void PrintHelp(std::FILE* out) {
                  "                (it is added to the port list if the scan does not find it)\n"
                  "  --baud N      use this baud rate for this run instead of the remembered one\n"
                  "  --connect     connect at start, as if Connect were pressed\n"
+                 "  --plot        open the plot window at start (numbers in received lines as\n"
+                 "                curves)\n"
                  "  --help        show this text and exit\n"
                  "  --version     show the version and exit\n"
                  "\n"
@@ -55,6 +57,7 @@ struct Options {
     std::optional<QString> port;
     std::optional<QString> baud;
     bool connect = false;
+    bool plot = false;
 };
 
 // 0 = run, 1 = exit successfully (help, version), 2 = usage error.
@@ -85,6 +88,8 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         }
         if (arg == "--connect") {
             opt.connect = true;
+        } else if (arg == "--plot") {
+            opt.plot = true;
         } else if (arg == "--port") {
             if (!takeValue() || value.isEmpty()) {
                 std::fprintf(stderr, "corvel: --port needs a port name\n");
@@ -164,6 +169,7 @@ int main(int argc, char** argv) {
     options.port = opt.port;
     options.baud = opt.baud;
     options.connectAtStart = opt.connect;
+    options.showPlot = opt.plot;
     corvel::TfrmTerminal window(std::move(options));
 
 #if !defined(_WIN32)

@@ -79,6 +79,8 @@ class PlotModel {
     void Feed(const std::uint8_t* data, std::size_t size, std::uint64_t nowMs);
     // Forgets every series and the partial line (the next sample is row 0 at time 0).
     void Clear();
+    // Forgets only the unfinished line (the bytes between were not seen).
+    void DropPartialLine() { splitter_.Reset(); }
 
     std::size_t SeriesCount() const { return series_.size(); }
     const PlotSeries& Series(std::size_t i) const { return series_[i]; }

@@ -51,6 +51,7 @@
 #include "terminal/window/elapsed_clock.h"
 #include "terminal/window/file_transfer.h"
 #include "terminal/window/key_chars.h"
+#include "terminal/window/plot_view.h"
 #include "terminal/window/qt_host.h"
 #include "terminal/window/rx_view.h"
 
@@ -132,6 +133,7 @@ TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
     // After start-up, so restoring the selected list is not taken for the user's choice.
     commandLists = std::make_unique<CommandLists>(*this);
     displayMenus = std::make_unique<DisplayMenus>(*this);
+    plotControl = std::make_unique<PlotControl>(*this, options_.showPlot);
 }
 
 TfrmTerminal::~TfrmTerminal() {
@@ -786,6 +788,7 @@ void TfrmTerminal::WriteSettingsAtExit() {
     s.cmdsBackground = strCmdsColor;
 
     WriteExitSettings(*iniFile, s);
+    if (plotControl) plotControl->WriteSettings(*iniFile);
 }
 
 void TfrmTerminal::ReportError(const QString& text) {

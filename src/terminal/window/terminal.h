@@ -51,6 +51,7 @@ class CommandLists;
 class Dialogs;
 class DisplayMenus;
 class ElapsedClock;
+class PlotControl;
 class RxView;
 class tFileTransfer;
 
@@ -72,6 +73,8 @@ struct TerminalOptions {
     std::optional<QString> port;
     std::optional<QString> baud;
     bool connectAtStart = false;
+    // Opens the plot window at start, for this run.
+    bool showPlot = false;
 };
 
 class TfrmTerminal : public QMainWindow {
@@ -248,6 +251,8 @@ class TfrmTerminal : public QMainWindow {
     QTimer* timeCalcByteRate = nullptr;
     // Filled and handled by displayMenus (popMenu1-3) and commandLists (popFiles, popCmds).
     std::unique_ptr<DisplayMenus> displayMenus;
+    // The plot window and its "Plot" check box in the mode bar.
+    std::unique_ptr<PlotControl> plotControl;
     QMenu* popMenu1 = nullptr;
     QMenu* popMenu2 = nullptr;
     QMenu* popMenu3 = nullptr;
