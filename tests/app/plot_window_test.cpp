@@ -68,7 +68,7 @@ TEST_F(PlotWindowTest, ClosedByDefaultOpenedFromTheModeBarFedOnlyWhileOpenInAsci
     w->cbxHEX->setChecked(true);
     Receive("7,8\r\n");
     EXPECT_EQ(Plot().model().Rows(), 2u);
-    Plot().window()->Refresh();
+    Plot().window()->Refresh(true);
     EXPECT_TRUE(Plot().window()->lblPlotStatus->text().contains("HEX mode"));
     w->cbxASCII->setChecked(true);
     Receive("\r\n9,10\r\n");

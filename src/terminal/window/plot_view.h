@@ -7,6 +7,7 @@
 // PlotControl is the hook in the main window: the "Plot" check box of the mode bar, the
 // listener, the [PLOT] settings section. PlotWindow holds the controls, PlotCanvas paints.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPoint>
 #include <QString>
@@ -100,6 +101,7 @@ class PlotWindow : public QWidget {
     PlotModel& model_;
     PlotViewState& state_;
     std::uint64_t drawn_ = ~std::uint64_t{0};
+    QElapsedTimer legendClock_;
     bool filling_ = false;
 };
 
