@@ -11,6 +11,7 @@
 //   window_bench startup
 //   window_bench rawrx    [--bytes N] [--rate BYTES_PER_S | --unpaced] [--max-seconds S]
 //   window_bench kmwait   [--seconds S]
+//   window_bench plot     [--rate LINES_PER_S] [--seconds S] [--view plot|hidden]
 //
 // CPU figures are the process's CPU time minus that of the feeder and probe threads, over the
 // measured interval, in percent of one core.
@@ -38,6 +39,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +54,7 @@
 #include "terminal/window/application.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/file_transfer.h"
+#include "terminal/window/plot_view.h"
 #include "terminal/window/rx_view.h"
 #include "terminal/window/terminal.h"
 
@@ -791,6 +794,83 @@ int Startup(const Args&) {
     return watch.exposed ? 0 : 1;
 }
 
+// --- plot ----------------------------------------------------------------------------------
+// A board printing 8 values per line at `rate` lines a second, shown by the receive window, with
+// the plot window open (drawing at its own pace) or closed. The feeder writes the lines due every
+// millisecond. Also the model's own flat-out ingest rate over the same lines, without the window.
+int PlotRun(const Args& a) {
+    const Pty pty = OpenPty();
+    const auto lines = static_cast<std::size_t>(a.rate * a.seconds);
+    std::string text;
+    for (std::size_t i = 0; i < lines; ++i) {
+        char line[160];
+        const double x = static_cast<double>(i) / 50.0;
+        std::snprintf(line, sizeof line, "%.3f,%.3f,%.3f,%.3f,%.2f,%.2f,%zu,%.4f\r\n", std::sin(x),
+                      std::cos(x), std::sin(3 * x), std::cos(5 * x), 100 * std::sin(x / 7),
+                      50 * std::cos(x / 3), i % 1000, std::sin(x) * std::cos(x / 11));
+        text += line;
+    }
+    const bool shown = a.view == "plot";
+    Window win(pty.path, true);
+    win.CountDelivered();
+    win.Show();
+    if (!win.w->uartDriver->Connected()) {
+        std::fprintf(stderr, "window_bench: the window did not connect to %s\n", pty.path.c_str());
+        return 1;
+    }
+    if (shown) win.w->plotControl->cbxPlot->setChecked(true);
+    QApplication::processEvents();
+    fcntl(pty.master, F_SETFL, fcntl(pty.master, F_GETFL) | O_NONBLOCK);
+    std::vector<std::size_t> ends;  // byte offset after each line
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+        ends.push_back(at + 1);
+
+    std::atomic<bool> finished{false};
+    double feederCpu = 0;
+    const double cpu0 = ProcessCpuSec();
+    const double t0 = NowSec();
+    std::thread feeder([&] {
+        std::size_t sent = 0;
+        const double start = NowSec();
+        while (sent < text.size()) {
+            const auto due = std::min(lines, static_cast<std::size_t>((NowSec() - start) * a.rate));
+            const std::size_t upto = due > 0 ? ends[due - 1] : 0;
+            if (upto > sent) {
+                const ssize_t n = write(pty.master, text.data() + sent, upto - sent);
+                if (n > 0) sent += static_cast<std::size_t>(n);
+            }
+            DrainMaster(pty.master);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        feederCpu = ThreadCpuSec();
+        finished = true;
+        Wake();
+    });
+    RunUntil([&] { return finished.load(); }, a.seconds * 3 + 10);
+    const double t1 = NowSec();
+    const double cpu1 = ProcessCpuSec();
+    feeder.join();
+    RunUntil([&] { return win.delivered.load() >= text.size(); }, 2.0);
+    const std::uint64_t rows = win.w->plotControl->model().Rows();
+
+    // The model alone, flat out, over the same bytes in 4 KB chunks.
+    PlotModel model;
+    const double m0 = ThreadCpuSec();
+    for (std::size_t at = 0; at < text.size(); at += 4096)
+        model.Feed(reinterpret_cast<const std::uint8_t*>(text.data()) + at,
+                   std::min<std::size_t>(4096, text.size() - at),
+                   static_cast<std::uint64_t>(at / 60));
+    const double m1 = ThreadCpuSec();
+    std::printf(
+        "lines_sent=%zu\ndelivered=%llu\nplotted_rows=%llu\nseconds=%.2f\ncpu_pct=%.2f\n"
+        "ingest_samples_per_s=%.0f\n",
+        lines, static_cast<unsigned long long>(win.delivered.load()),
+        static_cast<unsigned long long>(rows), t1 - t0,
+        (cpu1 - cpu0 - feederCpu) / (t1 - t0) * 100.0,
+        static_cast<double>(model.Rows()) * 8 / std::max(m1 - m0, 1e-9));
+    return 0;
+}
+
 }  // namespace
 }  // namespace corvel::bench
 
@@ -809,7 +889,8 @@ int main(int argc, char** argv) {
     if (a.scenario == "startup") return Startup(a);
     if (a.scenario == "rawrx") return RawRx(a);
     if (a.scenario == "kmwait") return KmWait(a);
+    if (a.scenario == "plot") return PlotRun(a);
     std::fprintf(stderr,
-                 "usage: window_bench paced|flood|idle|long|startup|rawrx|kmwait [options]\n");
+                 "usage: window_bench paced|flood|idle|long|startup|rawrx|kmwait|plot [options]\n");
     return 2;
 }

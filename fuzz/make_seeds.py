@@ -179,6 +179,24 @@ def port_identity():
     }
 
 
+def plot_samples():
+    def head(seed=1, flags=0, width=25):
+        return bytes([seed & 0xFF, seed >> 8, flags, width])
+    rows = "".join(f"{i},{i * 0.5:.3f};{-i}\t{i % 7}\r\n" for i in range(300)).encode()
+    named = "".join(f"sine:{i % 13} tri={i % 5}  saw: {i}\r\n" for i in range(200)).encode()
+    many = "".join(" ".join(f"n{k}={k}" for k in range(i % 20)) + "\n" for i in range(120))
+    return {
+        "rows": head() + rows,
+        "rows-small-ring": head(flags=1) + rows,
+        "named-time-axis": head(flags=2) + named,
+        "header-then-rows": head(flags=4) + b"time,temp,hum\r\n" + rows,
+        "coloured": head() + b"\x1b[32ma=1\x1b[0m b=2\r\n\x1b[1;31m3 4\x1b[0m\n",
+        "seventeen-names": head(flags=1) + many.encode(),
+        "hostile": head() + b"1e999,inf,nan\n0x10 +-1\n12:30:01\n=5\n::\n" + b"9" * 1100 + b"\n1\n",
+        "log-with-numbers": head() + b"I (1187) sensor: temperature 23.5\xc2\xb0C\r\n> wave\r\n",
+    }
+
+
 def main():
     write("kmodem_rx", kmodem_rx())
     write("kmodem_tx", kmodem_tx())
@@ -188,6 +206,7 @@ def main():
     write("cmds_file", cmds_file())
     write("send_format", send_format())
     write("port_identity", port_identity())
+    write("plot_samples", plot_samples())
 
 
 if __name__ == "__main__":

@@ -41,6 +41,8 @@ void PrintHelp(std::FILE* out) {
                  "  --rts on|off  RTS level for this run (unless RTS/CTS drives it)\n"
                  "  --connect     connect at start, as if Connect were pressed\n"
                  "  --list-ports  print the ports present and what is behind each, and exit\n"
+                 "  --plot        open the plot window at start (numbers in received lines as\n"
+                 "                curves)\n"
                  "  --help        show this text and exit\n"
                  "  --version     show the version and exit\n"
                  "\n"
@@ -71,6 +73,7 @@ struct Options {
     std::optional<QString> baud;
     corvel::LineOverrides line;
     bool connect = false;
+    bool plot = false;
 };
 
 // 0 = run, 1 = exit successfully (help, version), 2 = usage error.
@@ -105,6 +108,8 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         }
         if (arg == "--connect") {
             opt.connect = true;
+        } else if (arg == "--plot") {
+            opt.plot = true;
         } else if (arg == "--port") {
             if (!takeValue() || value.isEmpty()) {
                 std::fprintf(stderr, "corvel: --port needs a port name\n");
@@ -202,6 +207,7 @@ int main(int argc, char** argv) {
     options.baud = opt.baud;
     options.line = opt.line;
     options.connectAtStart = opt.connect;
+    options.showPlot = opt.plot;
     corvel::TfrmTerminal window(std::move(options));
 
 #if !defined(_WIN32)

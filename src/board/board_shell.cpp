@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -394,6 +395,8 @@ void BoardShell::Execute(const std::string& line, bool crOnly) {
     } else if (word == "usb-reset") {
         CmdUsbReset(rest);
         return;  // no prompt: the board is gone
+    } else if (word == "wave") {
+        CmdWave(rest);
     } else {
         Send("unknown command: " + word + " (type help for the list)\r\n");
     }
@@ -416,7 +419,8 @@ void BoardShell::CmdHelp() {
          "  hex N         N bytes counting 0 to 255\r\n"
          "  line [L on|off]  show the control lines; set L (cts, dsr, dcd, ri)\r\n"
          "  usb-reset [MS] vanish from the bus for MS ms (default 2000), then come back\r\n"
-         "Ctrl+C stops stream, hex and cat. DTR or RTS going on restarts the board;\r\n"
+         "  wave [N] [HZ] N lines of five named curves, HZ lines a second (for the plot)\r\n"
+         "Ctrl+C stops stream, hex, wave and cat. DTR or RTS going on restarts the board;\r\n"
          "a BREAK is reported.\r\n");
 }
 
@@ -594,6 +598,47 @@ void BoardShell::CmdLine(const std::string& arg) {
     Send(std::string("from the terminal: DTR ") + onOff(in.dtr) + ", RTS " + onOff(in.rts) +
          "\r\nto the terminal:   CTS " + onOff(out.cts) + ", DSR " + onOff(out.dsr) + ", DCD " +
          onOff(out.dcd) + ", RI " + onOff(out.ri) + "\r\n");
+}
+
+// What a sensor loop prints for a plot: named readings, one line per period, until the count is
+// reached or Ctrl+C comes.
+void BoardShell::CmdWave(const std::string& arg) {
+    const auto [countText, rateText] = SplitWord(arg);
+    std::uint64_t count = kMaxCount;
+    std::uint64_t rate = kWaveRate;
+    if ((!countText.empty() && !ParseCount(countText, count)) ||
+        (!rateText.empty() && (!ParseCount(rateText, rate) || rate > kMaxWaveRate))) {
+        Send(Format("usage: wave [N] [HZ] (N lines, 1 to %llu; HZ 1 to %llu, default %llu)\r\n",
+                    kMaxCount, kMaxWaveRate, kWaveRate));
+        return;
+    }
+    const std::uint64_t start = link_.NowMs();
+    std::uint32_t noise = 12345;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        // Line i is due at start + i / rate seconds.
+        const std::uint64_t due = start + i * 1000 / rate;
+        while (link_.NowMs() < due) {
+            if (Interrupted()) {
+                Send("^C\r\n");
+                return;
+            }
+            if (gone_ || link_.Stopping()) return;
+            link_.Idle(static_cast<std::uint32_t>(std::min<std::uint64_t>(due - link_.NowMs(), 5)));
+        }
+        if (Interrupted()) {
+            Send("^C\r\n");
+            return;
+        }
+        const double phase = 2 * 3.14159265358979 * static_cast<double>(i % 200) / 200.0;
+        noise = noise * 1103515245u + 12345u;
+        const double jitter = static_cast<double>((noise >> 16) % 1000) / 1000.0 - 0.5;
+        char line[160];
+        std::snprintf(line, sizeof line, "sine:%.3f cosine:%.3f square:%d ramp:%.2f noisy:%.3f\r\n",
+                      std::sin(phase), std::cos(phase), (i / 50) % 2 == 0 ? 1 : -1,
+                      static_cast<double>(i % 500) / 250.0 - 1.0,
+                      0.5 * std::sin(phase * 3) + 0.2 * jitter);
+        if (!Send(line)) return;
+    }
 }
 
 void BoardShell::CmdRx(const std::string& nameArg) {

@@ -77,6 +77,8 @@ class BoardShell {
     static constexpr const char* kPrompt = "> ";
     static constexpr std::size_t kMaxLine = 200;
     static constexpr std::uint64_t kMaxCount = 1000000000;  // stream / hex limit
+    static constexpr std::uint64_t kWaveRate = 50;          // wave lines a second by default
+    static constexpr std::uint64_t kMaxWaveRate = 1000;
     // Packet size of the board's own transmitter.
     static constexpr std::uint16_t kTxPacket = 1024;
 
@@ -113,6 +115,7 @@ class BoardShell {
     void CmdLog();
     void CmdStream(const std::string& arg, bool hex);
     void CmdLine(const std::string& arg);
+    void CmdWave(const std::string& arg);
     void CmdRx(const std::string& name);
     void CmdTx(const std::string& name);
     void CmdUsbReset(const std::string& arg);

@@ -206,6 +206,38 @@ TEST(BoardShell, CtrlCStopsAStreamAndKeepsWhatWasTypedMeanwhile) {
     EXPECT_EQ(out.substr(stop + 8, 4), "ls\nd");
 }
 
+TEST(BoardShell, WavePrintsNamedCurvesAtItsRateUntilCountOrCtrlC) {
+    ScriptLink link;
+    link.Type(0, "wave 3 100\n");
+    const std::string out = Shell(link);
+    const std::string head = "wave 3 100\n";
+    ASSERT_EQ(out.rfind(head, 0), 0u);
+    const std::string first = "sine:0.000 cosine:1.000 square:1 ramp:-1.00 noisy:";
+    ASSERT_EQ(out.substr(head.size(), first.size()), first);
+    std::vector<std::uint64_t> starts;
+    for (std::size_t at = out.find("cosine:"); at != std::string::npos;
+         at = out.find("cosine:", at + 1))
+        starts.push_back(link.stamps[at]);
+    EXPECT_EQ(starts, (std::vector<std::uint64_t>{0, 10, 20}));
+    EXPECT_EQ(out.substr(out.size() - 4), "\r\n> ");
+
+    ScriptLink endless;
+    endless.Type(0, "wave\n");
+    endless.Type(1000, "\x03");
+    const std::string stopped = Shell(endless);
+    EXPECT_NE(stopped.find("^C\r\n> "), std::string::npos);
+    // 50 lines a second for one second.
+    std::size_t lines = 0;
+    for (std::size_t at = stopped.find("cosine:"); at != std::string::npos;
+         at = stopped.find("cosine:", at + 1))
+        ++lines;
+    EXPECT_GE(lines, 50u);
+    EXPECT_LE(lines, 51u);
+
+    for (const char* bad : {"wave 0\n", "wave 10 5000\n", "wave x\n"})
+        EXPECT_NE(Shell(bad).find("usage: wave"), std::string::npos) << bad;
+}
+
 }  // namespace
 }  // namespace corvel
 

@@ -54,6 +54,7 @@
 #include "terminal/window/key_chars.h"
 #include "terminal/window/line_control.h"
 #include "terminal/window/port_watch.h"
+#include "terminal/window/plot_view.h"
 #include "terminal/window/qt_host.h"
 #include "terminal/window/rx_view.h"
 #include "terminal/window/status_fields.h"
@@ -142,6 +143,7 @@ TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
     commandLists = std::make_unique<CommandLists>(*this);
     displayMenus = std::make_unique<DisplayMenus>(*this);
     sendControl = std::make_unique<SendControl>(*this);
+    plotControl = std::make_unique<PlotControl>(*this, options_.showPlot);
 }
 
 TfrmTerminal::~TfrmTerminal() {
@@ -810,6 +812,7 @@ void TfrmTerminal::WriteSettingsAtExit() {
     lineControl->WriteSettings(*iniFile);
     if (sendControl) sendControl->WriteSettings(*iniFile);
     portWatch->WriteSettings(*iniFile);
+    if (plotControl) plotControl->WriteSettings(*iniFile);
 }
 
 void TfrmTerminal::ReportError(const QString& text) {

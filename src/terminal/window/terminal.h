@@ -54,6 +54,7 @@ class Dialogs;
 class DisplayMenus;
 class ElapsedClock;
 class LineControl;
+class PlotControl;
 class RxView;
 class PortWatch;
 class StatusFields;
@@ -81,6 +82,8 @@ struct TerminalOptions {
     std::optional<QString> baud;
     LineOverrides line;
     bool connectAtStart = false;
+    // Opens the plot window at start, for this run.
+    bool showPlot = false;
 };
 
 class TfrmTerminal : public QMainWindow {
@@ -268,6 +271,8 @@ class TfrmTerminal : public QMainWindow {
     std::unique_ptr<PortWatch> portWatch;
     // Filled and handled by displayMenus (popMenu1-3) and commandLists (popFiles, popCmds).
     std::unique_ptr<DisplayMenus> displayMenus;
+    // The plot window and its "Plot" check box in the mode bar.
+    std::unique_ptr<PlotControl> plotControl;
     QMenu* popMenu1 = nullptr;
     QMenu* popMenu2 = nullptr;
     QMenu* popMenu3 = nullptr;
