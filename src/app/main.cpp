@@ -33,6 +33,9 @@ void PrintHelp(std::FILE* out) {
                  "                (it is added to the port list if the scan does not find it)\n"
                  "  --baud N      use this baud rate for this run instead of the remembered one\n"
                  "  --connect     connect at start, as if Connect were pressed\n"
+                 "  --char-delay MS, --line-delay MS\n"
+                 "                pause after each character / line sent, for this run\n"
+                 "  --local-echo  show what is sent in the receive window, for this run\n"
                  "  --help        show this text and exit\n"
                  "  --version     show the version and exit\n"
                  "\n"
@@ -55,6 +58,9 @@ struct Options {
     std::optional<QString> port;
     std::optional<QString> baud;
     bool connect = false;
+    std::optional<std::uint32_t> charDelay;
+    std::optional<std::uint32_t> lineDelay;
+    bool localEcho = false;
 };
 
 // 0 = run, 1 = exit successfully (help, version), 2 = usage error.
@@ -91,6 +97,17 @@ int ParseOptions(int argc, char** argv, Options& opt) {
                 return 2;
             }
             opt.port = value;
+        } else if (arg == "--local-echo") {
+            opt.localEcho = true;
+        } else if (arg == "--char-delay" || arg == "--line-delay") {
+            bool ok = false;
+            const qlonglong n = takeValue() ? value.toLongLong(&ok) : 0;
+            if (!ok || n < 0 || n > 10000) {
+                std::fprintf(stderr, "corvel: %s needs a number of milliseconds, 0 to 10000\n",
+                             arg.toLocal8Bit().constData());
+                return 2;
+            }
+            (arg == "--char-delay" ? opt.charDelay : opt.lineDelay) = static_cast<std::uint32_t>(n);
         } else if (arg == "--baud") {
             bool ok = false;
             const qlonglong n = takeValue() ? value.toLongLong(&ok) : 0;
@@ -164,6 +181,9 @@ int main(int argc, char** argv) {
     options.port = opt.port;
     options.baud = opt.baud;
     options.connectAtStart = opt.connect;
+    options.charDelayMs = opt.charDelay;
+    options.lineDelayMs = opt.lineDelay;
+    options.localEcho = opt.localEcho;
     corvel::TfrmTerminal window(std::move(options));
 
 #if !defined(_WIN32)

@@ -84,6 +84,8 @@ TEST(Program, OptionsAndAnOrderlyCloseOnSigterm) {
     EXPECT_EQ(output(), "corvel 2.6\n");
     ProgramRun bad = RunProgram(exe.toStdString(), {"--baud", "fast"}, false, out);
     EXPECT_EQ(WEXITSTATUS(bad.status), 2);
+    EXPECT_EQ(WEXITSTATUS(RunProgram(exe.toStdString(), {"--char-delay", "-1"}, false, out).status),
+              2);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("tool_terminal.ini")));
 
     QFile screens(dir.filePath("screens.json"));
@@ -92,14 +94,16 @@ TEST(Program, OptionsAndAnOrderlyCloseOnSigterm) {
                       "height": 1080, "logicalDpi": 96}]})");
     screens.close();
     ProgramRun term =
-        RunProgram(exe.toStdString(), {"--baud", "57600"}, true, out,
-                   "QT_QPA_PLATFORM=offscreen:configfile=" + screens.fileName().toStdString());
+        RunProgram(exe.toStdString(), {"--baud", "57600", "--line-delay=20", "--local-echo"}, true,
+                   out, "QT_QPA_PLATFORM=offscreen:configfile=" + screens.fileName().toStdString());
     ASSERT_TRUE(WIFEXITED(term.status)) << "killed by signal " << WTERMSIG(term.status);
     EXPECT_EQ(WEXITSTATUS(term.status), 0);
     const tIniFile ini(dir.filePath("tool_terminal.ini").toStdString());
     EXPECT_EQ(ini.ReadInteger("WINDOWS", "W", 0), 1035);
     // The baud rate of the command line was for that run only.
     EXPECT_EQ(ini.ReadInteger("UART", "BAUDRATE", 0), 9600);
+    EXPECT_EQ(ini.ReadInteger("SEND", "LINE DELAY", -1), 0);
+    EXPECT_FALSE(ini.ReadBool("SEND", "LOCAL ECHO", true));
 }
 
 // On a first start on a small screen the window is made to fit it, the log and Exit included.

@@ -73,6 +73,9 @@ struct TerminalOptions {
     std::optional<QString> port;
     std::optional<QString> baud;
     bool connectAtStart = false;
+    std::optional<std::uint32_t> charDelayMs;
+    std::optional<std::uint32_t> lineDelayMs;
+    bool localEcho = false;
 };
 
 class TfrmTerminal : public QMainWindow {
@@ -271,6 +274,9 @@ class TfrmTerminal : public QMainWindow {
     }
     Host& host() {
         return *host_;
+    }
+    const TerminalOptions& Options() const {
+        return options_;
     }
 
   protected:
