@@ -167,6 +167,18 @@ def send_format():
     }
 
 
+def port_identity():
+    return {
+        "stored": b"2E8A:000A:00:E66038B713",
+        "stored-no-interface": b"0403:6001::A50285BI",
+        "serial-with-colons": b"1209:0001:02:a:b:c",
+        "composite": b"USB\\VID_2E8A&PID_000A&MI_00\\6&2C5A3D8&0&0000\nUSB\\VID_2E8A&PID_000A\\E660",
+        "ftdi": b"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000",
+        "made-up-serial": b"USB\\VID_1A86&PID_7523\\5&1A2B3C&0&2",
+        "busy": b"/dev/ttyACM0: in use by picocom (process 4242)",
+    }
+
+
 def main():
     write("kmodem_rx", kmodem_rx())
     write("kmodem_tx", kmodem_tx())
@@ -175,6 +187,7 @@ def main():
     write("settings_file", settings_file())
     write("cmds_file", cmds_file())
     write("send_format", send_format())
+    write("port_identity", port_identity())
 
 
 if __name__ == "__main__":

@@ -14,7 +14,10 @@
 #include <unistd.h>
 #endif
 
+#include "board/ports.h"
+#include "comport/port_info.h"
 #include "comport/port_scan.h"
+#include "terminal/line_settings.h"
 #include "terminal/settings_file.h"
 #include "terminal/window/application.h"
 #include "terminal/window/terminal.h"
@@ -32,10 +35,15 @@ void PrintHelp(std::FILE* out) {
                  "  --port NAME   open this port for this run instead of the remembered one\n"
                  "                (it is added to the port list if the scan does not find it)\n"
                  "  --baud N      use this baud rate for this run instead of the remembered one\n"
+                 "  --format F    frame format for this run: data bits 5-8, parity N, O, E, M\n"
+                 "                or S, stop bits 1, 1.5 or 2 (8N1, 8E1, 7O2...)\n"
+                 "  --dtr on|off  DTR level for this run (applied as the port opens)\n"
+                 "  --rts on|off  RTS level for this run (unless RTS/CTS drives it)\n"
                  "  --connect     connect at start, as if Connect were pressed\n"
                  "  --char-delay MS, --line-delay MS\n"
                  "                pause after each character / line sent, for this run\n"
                  "  --local-echo  show what is sent in the receive window, for this run\n"
+                 "  --list-ports  print the ports present and what is behind each, and exit\n"
                  "  --help        show this text and exit\n"
                  "  --version     show the version and exit\n"
                  "\n"
@@ -54,9 +62,17 @@ void PrintHelp(std::FILE* out) {
                  corvel::kSettingsFileName);
 }
 
+// One port a line: its name, a TAB, what is behind it (empty when nothing is known).
+void ListPorts() {
+    const std::vector<std::string> names = corvel::ScanAllPorts();
+    for (const corvel::PortInfo& p : corvel::DescribeSystemPorts(names))
+        std::printf("%s\t%s\n", p.name.c_str(), corvel::DescribePort(p).c_str());
+}
+
 struct Options {
     std::optional<QString> port;
     std::optional<QString> baud;
+    corvel::LineOverrides line;
     bool connect = false;
     std::optional<std::uint32_t> charDelay;
     std::optional<std::uint32_t> lineDelay;
@@ -89,6 +105,10 @@ int ParseOptions(int argc, char** argv, Options& opt) {
             std::printf("corvel %s\n", kVersion);
             return 1;
         }
+        if (arg == "--list-ports") {
+            ListPorts();
+            return 1;
+        }
         if (arg == "--connect") {
             opt.connect = true;
         } else if (arg == "--port") {
@@ -116,6 +136,23 @@ int ParseOptions(int argc, char** argv, Options& opt) {
                 return 2;
             }
             opt.baud = QString::number(n);
+        } else if (arg == "--format") {
+            const auto format =
+                takeValue() ? corvel::ParseLineFormat(value.toStdString()) : std::nullopt;
+            if (!format) {
+                std::fprintf(stderr,
+                             "corvel: --format needs data bits, parity and stop bits, as 8N1, "
+                             "8E1 or 7O2\n");
+                return 2;
+            }
+            opt.line.format = format;
+        } else if (arg == "--dtr" || arg == "--rts") {
+            const auto on = takeValue() ? corvel::ParseOnOff(value.toStdString()) : std::nullopt;
+            if (!on) {
+                std::fprintf(stderr, "corvel: %s needs on or off\n", arg.toUtf8().constData());
+                return 2;
+            }
+            (arg == "--dtr" ? opt.line.dtr : opt.line.rts) = on;
         } else if (arg.startsWith("-platform") || arg.startsWith("-style") ||
                    arg.startsWith("-qwindow")) {
             // Toolkit options are left to the toolkit (with their value).
@@ -180,6 +217,7 @@ int main(int argc, char** argv) {
     corvel::TerminalOptions options;
     options.port = opt.port;
     options.baud = opt.baud;
+    options.line = opt.line;
     options.connectAtStart = opt.connect;
     options.charDelayMs = opt.charDelay;
     options.lineDelayMs = opt.lineDelay;

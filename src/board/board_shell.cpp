@@ -1,5 +1,7 @@
 #include "board/board_shell.h"
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -148,7 +150,7 @@ struct BoardShell::Transfer {
     }
     static std::uint8_t Cancelled(void* user) {
         BoardShell& s = *Of(user).shell;
-        return s.gone_ || s.link_.Stopping();
+        return s.gone_ || s.link_.Stopping() || s.LineEvent();
     }
 
     static constexpr kmfw_port kPort{GetByte, PutBytes, NowMs, Read, Write, Cancelled};
@@ -165,7 +167,41 @@ void BoardShell::Run() {
         std::uint8_t c = 0;
         const BoardLink::In r = Get(c, 50);
         if (r == BoardLink::In::Byte) OnByte(c);
+        if (LineEvent()) HandleLineEvent();
     }
+}
+
+bool BoardShell::LineEvent() {
+    const ControlLines now = link_.Control();
+    if (now.dtrRises != seen_.dtrRises) resetBy_ = "DTR";
+    if (now.rtsRises != seen_.rtsRises) resetBy_ = "RTS";
+    if (now.breaks != seen_.breaks) breakSeen_ = true;
+    seen_ = now;
+    return resetBy_ || breakSeen_;
+}
+
+void BoardShell::HandleLineEvent() {
+    line_.clear();
+    skipLf_ = false;
+    if (resetBy_) {
+        // A reset loses whatever the UART had received, and a BREAK with it.
+        const char* cause = resetBy_;
+        resetBy_ = nullptr;
+        breakSeen_ = false;
+        pending_.clear();
+        credit_ = 0;
+        Banner(cause);
+    } else if (breakSeen_) {
+        breakSeen_ = false;
+        Send(Format("\r\nBREAK received (%llu ms)\r\n", seen_.lastBreakMs));
+    }
+    Prompt();
+}
+
+void BoardShell::Banner(const char* cause) {
+    Send(std::string("\r\nCorvel virtual board restarted (reset by ") + cause + ")\r\n" +
+         Format("%llu KB of RAM for files. Type help for the commands.\r\n",
+                BoardFiles::kCapacity / 1024));
 }
 
 BoardLink::In BoardShell::Get(std::uint8_t& byte, std::uint32_t waitMs) {
@@ -227,10 +263,13 @@ bool BoardShell::Send(const std::uint8_t* data, std::size_t n) {
 }
 
 void BoardShell::Prompt() {
+    // After a reset or BREAK the prompt comes with its report.
+    if (resetBy_ || breakSeen_) return;
     Send(kPrompt);
 }
 
 bool BoardShell::Interrupted() {
+    if (LineEvent()) return true;
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {
         if (*it == kCtrlC) {
             pending_.erase(it);
@@ -348,8 +387,13 @@ void BoardShell::Execute(const std::string& line, bool crOnly) {
         CmdAnsi();
     } else if (word == "log") {
         CmdLog();
+    } else if (word == "line") {
+        CmdLine(rest);
     } else if (word == "stream" || word == "hex") {
         CmdStream(rest, word == "hex");
+    } else if (word == "usb-reset") {
+        CmdUsbReset(rest);
+        return;  // no prompt: the board is gone
     } else {
         Send("unknown command: " + word + " (type help for the list)\r\n");
     }
@@ -370,7 +414,26 @@ void BoardShell::CmdHelp() {
          "  log           a firmware log: UTF-8 text, a TAB table, coloured levels\r\n"
          "  stream N      N bytes of numbered text lines, as fast as the line allows\r\n"
          "  hex N         N bytes counting 0 to 255\r\n"
-         "Ctrl+C stops stream, hex and cat.\r\n");
+         "  line [L on|off]  show the control lines; set L (cts, dsr, dcd, ri)\r\n"
+         "  usb-reset [MS] vanish from the bus for MS ms (default 2000), then come back\r\n"
+         "Ctrl+C stops stream, hex and cat. DTR or RTS going on restarts the board;\r\n"
+         "a BREAK is reported.\r\n");
+}
+
+void BoardShell::CmdUsbReset(const std::string& arg) {
+    std::uint64_t ms = 2000;
+    if (!arg.empty()) {
+        char* end = nullptr;
+        ms = std::strtoull(arg.c_str(), &end, 10);
+        if (end == arg.c_str() || *end != '\0' || ms < 100 || ms > 60000) {
+            Send("usb-reset: give 100 to 60000 ms\r\n");
+            Prompt();
+            return;
+        }
+    }
+    Send(Format("re-enumerating, back in %llu ms\r\n", static_cast<unsigned long long>(ms)));
+    link_.Replug(static_cast<std::uint32_t>(ms));
+    gone_ = true;
 }
 
 void BoardShell::CmdLs() {
@@ -402,7 +465,7 @@ void BoardShell::CmdCat(const std::string& name) {
                                                         // the disk is not ours to pin
     for (std::size_t at = 0; at < data.size(); at += kChunk) {
         if (Interrupted()) {
-            Send("\r\n^C\r\n");
+            if (!resetBy_ && !breakSeen_) Send("\r\n^C\r\n");
             return;
         }
         if (!Send(data.data() + at, std::min(kChunk, data.size() - at))) return;
@@ -479,7 +542,7 @@ void BoardShell::CmdStream(const std::string& arg, bool hex) {
     std::uint8_t last = '\n';
     while (sent < n) {
         if (Interrupted()) {
-            Send("\r\n^C\r\n");
+            if (!resetBy_ && !breakSeen_) Send("\r\n^C\r\n");
             return;
         }
         const std::size_t want =
@@ -508,6 +571,29 @@ void BoardShell::CmdStream(const std::string& arg, bool hex) {
         last = chunk.back();
     }
     if (hex || last != '\n') Send("\r\n");
+}
+
+void BoardShell::CmdLine(const std::string& arg) {
+    ModemStatus out = link_.ModemInputs();
+    if (!arg.empty()) {
+        const auto [name, level] = SplitWord(arg);
+        bool* target = name == "cts"   ? &out.cts
+                       : name == "dsr" ? &out.dsr
+                       : name == "dcd" ? &out.dcd
+                       : name == "ri"  ? &out.ri
+                                       : nullptr;
+        if (!target || (level != "on" && level != "off")) {
+            Send("usage: line [cts|dsr|dcd|ri on|off]\r\n");
+            return;
+        }
+        *target = level == "on";
+        link_.SetModemInputs(out);
+    }
+    const ControlLines in = link_.Control();
+    auto onOff = [](bool on) { return on ? "on" : "off"; };
+    Send(std::string("from the terminal: DTR ") + onOff(in.dtr) + ", RTS " + onOff(in.rts) +
+         "\r\nto the terminal:   CTS " + onOff(out.cts) + ", DSR " + onOff(out.dsr) + ", DCD " +
+         onOff(out.dcd) + ", RI " + onOff(out.ri) + "\r\n");
 }
 
 void BoardShell::CmdRx(const std::string& nameArg) {

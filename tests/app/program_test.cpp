@@ -82,8 +82,17 @@ TEST(Program, OptionsAndAnOrderlyCloseOnSigterm) {
     ProgramRun version = RunProgram(exe.toStdString(), {"--version"}, false, out);
     EXPECT_EQ(WEXITSTATUS(version.status), 0);
     EXPECT_EQ(output(), "corvel 2.6\n");
+    ProgramRun list = RunProgram(exe.toStdString(), {"--list-ports"}, false, out);
+    EXPECT_EQ(WEXITSTATUS(list.status), 0);
+    EXPECT_TRUE(output().contains("SIM-BOARD\t")) << output().toStdString();
     ProgramRun bad = RunProgram(exe.toStdString(), {"--baud", "fast"}, false, out);
     EXPECT_EQ(WEXITSTATUS(bad.status), 2);
+    for (const char* wrong : {"9N1", "8X1", "8N3", "8N"}) {
+        ProgramRun badFormat = RunProgram(exe.toStdString(), {"--format", wrong}, false, out);
+        EXPECT_EQ(WEXITSTATUS(badFormat.status), 2) << wrong;
+    }
+    ProgramRun badDtr = RunProgram(exe.toStdString(), {"--dtr", "high"}, false, out);
+    EXPECT_EQ(WEXITSTATUS(badDtr.status), 2);
     EXPECT_EQ(WEXITSTATUS(RunProgram(exe.toStdString(), {"--char-delay", "-1"}, false, out).status),
               2);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("tool_terminal.ini")));
@@ -93,15 +102,18 @@ TEST(Program, OptionsAndAnOrderlyCloseOnSigterm) {
     screens.write(R"({"screens": [{"name": "desk", "x": 0, "y": 0, "width": 1920,
                       "height": 1080, "logicalDpi": 96}]})");
     screens.close();
-    ProgramRun term =
-        RunProgram(exe.toStdString(), {"--baud", "57600", "--line-delay=20", "--local-echo"}, true,
-                   out, "QT_QPA_PLATFORM=offscreen:configfile=" + screens.fileName().toStdString());
+    ProgramRun term = RunProgram(
+        exe.toStdString(),
+        {"--baud", "57600", "--format=7E1", "--dtr", "on", "--line-delay=20", "--local-echo"}, true,
+        out, "QT_QPA_PLATFORM=offscreen:configfile=" + screens.fileName().toStdString());
     ASSERT_TRUE(WIFEXITED(term.status)) << "killed by signal " << WTERMSIG(term.status);
     EXPECT_EQ(WEXITSTATUS(term.status), 0);
     const tIniFile ini(dir.filePath("tool_terminal.ini").toStdString());
     EXPECT_EQ(ini.ReadInteger("WINDOWS", "W", 0), 1035);
     // The baud rate of the command line was for that run only.
     EXPECT_EQ(ini.ReadInteger("UART", "BAUDRATE", 0), 9600);
+    EXPECT_EQ(ini.ReadString("LINE", "FORMAT", ""), "8N1");
+    EXPECT_FALSE(ini.ReadBool("LINE", "DTR", true));
     EXPECT_EQ(ini.ReadInteger("SEND", "LINE DELAY", -1), 0);
     EXPECT_FALSE(ini.ReadBool("SEND", "LOCAL ECHO", true));
 }

@@ -208,3 +208,62 @@ TEST(BoardShell, CtrlCStopsAStreamAndKeepsWhatWasTypedMeanwhile) {
 
 }  // namespace
 }  // namespace corvel
+
+namespace corvel {
+namespace {
+
+// A line whose control lines change at given moments of the fake clock.
+struct ControlScriptLink : ScriptLink {
+    std::vector<std::pair<std::uint64_t, ControlLines>> controls;
+    ModemStatus inputs{true, false, false, false};
+    ControlLines Control() override {
+        ControlLines now;
+        for (const auto& [at, c] : controls)
+            if (at <= this->now) now = c;
+        return now;
+    }
+    ModemStatus ModemInputs() override { return inputs; }
+    void SetModemInputs(const ModemStatus& lines) override { inputs = lines; }
+};
+
+TEST(BoardShell, RestartsOnAResetPulseReportsABreakAndDrivesTheModemInputs) {
+    ControlScriptLink link;
+    link.line.baud = 9600;  // the stream takes fake seconds, so the pulse lands inside it
+    link.Type(0, "stream 1000000\n");
+    ControlLines pulsed;
+    pulsed.dtrRises = 1;  // DTR went on (and maybe off again) meanwhile
+    link.controls.emplace_back(1000, pulsed);
+    link.Type(2000, "line cts off\nline dcd on\nline ri blink\n");
+    ControlLines broke = pulsed;
+    broke.dtr = true;
+    broke.breaks = 1;
+    broke.lastBreakMs = 250;
+    link.controls.emplace_back(3000, broke);
+    link.Type(3100, "ab");
+    link.Type(4000, "\n");
+    const std::string out = Shell(link);
+
+    const std::string banner =
+        "\r\nCorvel virtual board restarted (reset by DTR)\r\n4096 KB of RAM for files. Type "
+        "help for the commands.\r\n> ";
+    const auto at = out.find(banner);
+    ASSERT_NE(at, std::string::npos) << out.substr(0, 200);
+    // The stream stopped at the reset, without a ^C, about 1 s of 9600 baud in.
+    EXPECT_EQ(out.find("^C"), std::string::npos);
+    EXPECT_GT(at, 800u);
+    EXPECT_LT(at, 1100u);
+    EXPECT_EQ(out.substr(at + banner.size()),
+              "line cts off\n"
+              "from the terminal: DTR off, RTS off\r\n"
+              "to the terminal:   CTS off, DSR off, DCD off, RI off\r\n> "
+              "line dcd on\n"
+              "from the terminal: DTR off, RTS off\r\n"
+              "to the terminal:   CTS off, DSR off, DCD on, RI off\r\n> "
+              "line ri blink\nusage: line [cts|dsr|dcd|ri on|off]\r\n> "
+              "\r\nBREAK received (250 ms)\r\n> ab\nunknown command: ab (type help for the "
+              "list)\r\n> ");
+    EXPECT_EQ(link.inputs, (ModemStatus{false, false, true, false}));
+}
+
+}  // namespace
+}  // namespace corvel

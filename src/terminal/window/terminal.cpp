@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "board/ports.h"
+#include "comport/port_info.h"
 #include "comport/port_scan.h"
 #include "config/config_check.h"
 #include "config/dialog/config.h"
@@ -51,8 +52,11 @@
 #include "terminal/window/elapsed_clock.h"
 #include "terminal/window/file_transfer.h"
 #include "terminal/window/key_chars.h"
+#include "terminal/window/line_control.h"
+#include "terminal/window/port_watch.h"
 #include "terminal/window/qt_host.h"
 #include "terminal/window/rx_view.h"
+#include "terminal/window/status_fields.h"
 #include "terminal/window/send_control.h"
 
 namespace corvel {
@@ -129,7 +133,11 @@ TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
 
     ConnectSignals();
     fileTransfer = std::make_unique<tFileTransfer>(*this);
+    portWatch = std::make_unique<PortWatch>(
+        *this, *host_, options_.scanPorts ? options_.scanPorts : ScanAllPorts,
+        options_.describePorts ? options_.describePorts : DescribeSystemPorts);
     FormCreate();
+    lineControl = std::make_unique<LineControl>(*this, options_.line);
     // After start-up, so restoring the selected list is not taken for the user's choice.
     commandLists = std::make_unique<CommandLists>(*this);
     displayMenus = std::make_unique<DisplayMenus>(*this);
@@ -140,8 +148,10 @@ TfrmTerminal::~TfrmTerminal() {
     FormDestroy();
     // Its paced sender holds a timer of the host.
     sendControl.reset();
+    portWatch.reset();  // its timer lives on the host
     // The driver and the engines use the host and the line boxes: free them while both exist.
     if (uartDriver) uartDriver->SetOnReceiveData({});
+    lineControl.reset();  // stops its timer while the host exists
     uartDriver.reset();
     kmodem.reset();
     rxRender.reset();
@@ -183,7 +193,10 @@ void TfrmTerminal::BuildControls() {
     cbxBaud->setMinimumWidth(110);
     btnConnect = new QPushButton("Connect", tsPort);
     named(btnConnect, "btnConnect");
-    auto* portRow = new QHBoxLayout(tsPort);
+    // A second row below holds the line controls.
+    auto* portPage = new QVBoxLayout(tsPort);
+    auto* portRow = new QHBoxLayout;
+    portPage->addLayout(portRow);
     portRow->addWidget(lblPort);
     portRow->addWidget(cbxPort);
     portRow->addWidget(btnPort);
@@ -391,6 +404,7 @@ void TfrmTerminal::BuildControls() {
     splLog->setStretchFactor(1, 0);
     auto* mainLayout = new QVBoxLayout(central);
     mainLayout->addWidget(splLog);
+    status = std::make_unique<StatusFields>(statusBar());
 }
 
 void TfrmTerminal::ApplyLogHeight() {
@@ -598,6 +612,7 @@ void TfrmTerminal::ReadSettingsAtStart() {
         cbxPort->setEditText(text);
     }
     ApplyListColors();
+    portWatch->Start(!options_.port);
 }
 
 void TfrmTerminal::showEvent(QShowEvent* event) {
@@ -792,7 +807,9 @@ void TfrmTerminal::WriteSettingsAtExit() {
     s.cmdsBackground = strCmdsColor;
 
     WriteExitSettings(*iniFile, s);
+    lineControl->WriteSettings(*iniFile);
     if (sendControl) sendControl->WriteSettings(*iniFile);
+    portWatch->WriteSettings(*iniFile);
 }
 
 void TfrmTerminal::ReportError(const QString& text) {
@@ -972,11 +989,14 @@ void TfrmTerminal::ScanComPorts() {
         printf_Log(ColorMessage, "Found port %s", name.c_str());
     }
     cbxPort->setEditText(text);
+    portWatch->ListRebuilt();
 }
 
 void TfrmTerminal::btnConnectClick() {
+    portWatch->ConnectClicked();
     if (btnConnectTag == 1) {
         uartDriver->Disconnect();
+        lineControl->AfterDisconnect();
         EnableControls(false, true);
         cbxPort->setEnabled(true);
         btnPort->setEnabled(true);
@@ -1005,15 +1025,17 @@ void TfrmTerminal::btnConnectClick() {
     uartDriver->SetComPort(ToStd(portText));
     uartDriver->SetComPortSpeed(static_cast<std::uint32_t>(*baud));
     lostReportQueued_ = false;
+    lineControl->BeforeConnect();
     if (!uartDriver->Connect()) {
-        ReportPortRefusal();
-        dialogs_->Warning(this,
-                          QString("Port %1 is already in use or is not available").arg(portText));
+        if (portWatch->Reconnecting()) return;  // quietly: the watch tries again
+        dialogs_->Warning(this, QString("Port %1 is already in use or is not available%2")
+                                    .arg(portText, ReportPortRefusal()));
         return;
     }
     cbxRTSCTSClick();
     if (uartDriver->ComPortSpeed() > 115200)
         print_Log(ColorWarning, "ATTENTION: Only FTDIs support speeds above 115200 baudrate");
+    lineControl->AfterConnect();
     EnableControls(true, true);
     cbxPort->setEnabled(false);
     btnPort->setEnabled(false);
@@ -1021,14 +1043,23 @@ void TfrmTerminal::btnConnectClick() {
     memoUart->setFocus();
     btnConnect->setText("Disconnect");
     btnConnectTag = 1;
+    portWatch->Connected();
 }
 
-void TfrmTerminal::ReportPortRefusal() {
-    if (uartDriver->LastErrorKind() == PortErrorKind::AccessDenied) {
+QString TfrmTerminal::ReportPortRefusal() {
+    const PortErrorKind kind = uartDriver->LastErrorKind();
+    if (kind == PortErrorKind::AccessDenied) {
         printf_Log(ColorError,
                    "Permission denied: add your user to the group that owns %s (often dialout)",
                    uartDriver->ComPort().c_str());
     }
+    const std::string why = DescribeOpenRefusal(kind, uartDriver->LastErrorMessage());
+    if (why.empty()) return {};
+    // "It is in use by ..." reads as "Port X is in use by ..." in the log.
+    if (kind != PortErrorKind::AccessDenied && why.rfind("It ", 0) == 0)
+        printf_Log(ColorError, "Port %s %s", uartDriver->ComPort().c_str(),
+                   why.substr(3, why.size() - 4).c_str());
+    return "\n" + FromStd(why);
 }
 
 void TfrmTerminal::OnPortLost() {
@@ -1037,6 +1068,7 @@ void TfrmTerminal::OnPortLost() {
     const std::string port = uartDriver->ComPort();
     btnConnectClick();
     printf_Log(ColorError, "Port %s was lost (device removed?)", port.c_str());
+    portWatch->PortLost(port);
 }
 
 void TfrmTerminal::cbxRTSCTSClick() {

@@ -21,9 +21,11 @@
 #include <vector>
 
 #include "comport/comport.h"
+#include "comport/port_info.h"
 #include "kmodem/u_kmodem.h"
 #include "terminal/cmds_file.h"
 #include "terminal/font_record.h"
+#include "terminal/line_settings.h"
 #include "terminal/receive_listeners.h"
 #include "terminal/rx_render.h"
 #include "terminal/settings.h"
@@ -51,7 +53,10 @@ class CommandLists;
 class Dialogs;
 class DisplayMenus;
 class ElapsedClock;
+class LineControl;
 class RxView;
+class PortWatch;
+class StatusFields;
 class SendControl;
 class tFileTransfer;
 
@@ -65,6 +70,8 @@ struct TerminalOptions {
     std::function<std::unique_ptr<ComPortIo>()> makePortIo;
     // Lists the ports present, in enumeration order; empty = this platform's scan.
     std::function<std::vector<std::string>()> scanPorts;
+    // Describes the listed ports (USB ids, driver); empty = this platform's description.
+    std::function<std::vector<PortInfo>(const std::vector<std::string>&)> describePorts;
     // Not owned; null = Qt's dialogs, respectively timers on the Qt event loop.
     Dialogs* dialogs = nullptr;
     Host* host = nullptr;
@@ -72,6 +79,7 @@ struct TerminalOptions {
     // From the command line: used for this run instead of the remembered values.
     std::optional<QString> port;
     std::optional<QString> baud;
+    LineOverrides line;
     bool connectAtStart = false;
     std::optional<std::uint32_t> charDelayMs;
     std::optional<std::uint32_t> lineDelayMs;
@@ -255,6 +263,12 @@ class TfrmTerminal : public QMainWindow {
     QPushButton* btnHelp = nullptr;
     QPushButton* btnQuit = nullptr;
     QTimer* timeCalcByteRate = nullptr;
+    // The status bar's named fields; each part of the window sets its own.
+    std::unique_ptr<StatusFields> status;
+    // Frame format, flow control, DTR/RTS, reset pulse, BREAK, modem lines.
+    std::unique_ptr<LineControl> lineControl;
+    // Port descriptions, the remembered device, hot-plug and the automatic reconnect.
+    std::unique_ptr<PortWatch> portWatch;
     // Filled and handled by displayMenus (popMenu1-3) and commandLists (popFiles, popCmds).
     std::unique_ptr<DisplayMenus> displayMenus;
     QMenu* popMenu1 = nullptr;
@@ -294,7 +308,8 @@ class TfrmTerminal : public QMainWindow {
     void ReadSettingsAtStart();
     void WriteSettingsAtExit();
     void OnPortLost();
-    void ReportPortRefusal();
+    // Logs why the last connect was refused; the reason as a second line for the box, or empty.
+    QString ReportPortRefusal();
     QString vprintf_Log(std::int32_t color, const char* format, va_list args);
     void AppendLogLine(std::int32_t color, const QString& text);
     void ApplyFont(QWidget* widget, const FontRecord& font);
