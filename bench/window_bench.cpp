@@ -5,6 +5,7 @@
 //
 //   window_bench paced    [--rate BYTES_PER_S] [--seconds S]
 //   window_bench flood    [--bytes N] [--view ascii|hex|columns] [--probe] [--max-seconds S]
+//                         [--ceiling] [--coloured] [--text colours,utf8]
 //   window_bench idle     [--seconds S]
 //   window_bench long     [--lines N] [--samples K]
 //   window_bench startup
@@ -47,6 +48,7 @@
 #include <thread>
 #include <vector>
 
+#include "terminal/rx_render.h"
 #include "terminal/window/application.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/file_transfer.h"
@@ -96,11 +98,14 @@ std::string LineText(std::size_t n) {
     return line;
 }
 
-std::vector<std::uint8_t> Stream(std::size_t bytes) {
+// The stream of lines; coloured, each line is set in one of six colours and reset after.
+std::vector<std::uint8_t> Stream(std::size_t bytes, bool coloured = false) {
     std::vector<std::uint8_t> out;
     out.reserve(bytes + kLineBytes);
     for (std::size_t n = 0; out.size() < bytes; ++n) {
-        const std::string line = LineText(n) + "\r\n";
+        const std::string line =
+            coloured ? "\x1b[3" + std::to_string(1 + n % 6) + "m" + LineText(n) + "\x1b[0m\r\n"
+                     : LineText(n) + "\r\n";
         out.insert(out.end(), line.begin(), line.end());
     }
     out.resize(bytes);
@@ -154,6 +159,9 @@ struct Args {
     int samples = 30;
     double maxSeconds = 60;
     std::string pacing = "paced";
+    bool ceiling = false;   // flood: first a bare read loop on the same pair
+    bool coloured = false;  // flood: lines set in colours
+    std::string text;       // flood: receive text options on ("colours", "utf8", both by comma)
 };
 
 Args Parse(int argc, char** argv) {
@@ -178,6 +186,12 @@ Args Parse(int argc, char** argv) {
             a.maxSeconds = std::atof(v), ++i;
         } else if (k == "--unpaced") {
             a.pacing = "unpaced";
+        } else if (k == "--ceiling") {
+            a.ceiling = true;
+        } else if (k == "--coloured") {
+            a.coloured = true;
+        } else if (k == "--text") {
+            a.text = v, ++i;
         } else if (k == "--samples") {
             a.samples = std::atoi(v), ++i;
         } else {
@@ -371,11 +385,68 @@ class Probe : public QObject {
     }
 };
 
+// Writes data into the pair's far end as fast as it takes it, from a thread of its own.
+struct Feeder {
+    std::atomic<bool> stop{false};
+    double cpu = 0;
+    std::thread thread;
+    Feeder(int master, const std::vector<std::uint8_t>& data) {
+        thread = std::thread([this, master, &data] {
+            std::size_t sent = 0;
+            pollfd pfd{master, POLLOUT, 0};
+            fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+            while (sent < data.size() && !stop) {
+                const ssize_t n = write(master, data.data() + sent,
+                                        std::min<std::size_t>(data.size() - sent, 65536));
+                if (n > 0) {
+                    sent += static_cast<std::size_t>(n);
+                    continue;
+                }
+                DrainMaster(master);
+                poll(&pfd, 1, 1);
+            }
+            cpu = ThreadCpuSec();
+        });
+    }
+    void Join() {
+        stop = true;
+        thread.join();
+    }
+};
+
+// The port's own ceiling: the same stream through the same pair into a bare read loop.
+double BareReadMbPerS(const Pty& pty, const std::vector<std::uint8_t>& data, double maxSeconds) {
+    const int fd = pty.slave;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    std::vector<std::uint8_t> buf(65536);
+    std::size_t got = 0;
+    const double t0 = NowSec();
+    Feeder feeder(pty.master, data);
+    pollfd pfd{fd, POLLIN, 0};
+    while (got < data.size() && NowSec() - t0 < maxSeconds) {
+        const ssize_t n = read(fd, buf.data(), buf.size());
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+            continue;
+        }
+        poll(&pfd, 1, 100);
+    }
+    const double t1 = NowSec();
+    feeder.Join();
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return static_cast<double>(got) / (t1 - t0) / 1e6;
+}
+
 int Flood(const Args& a) {
     const Pty pty = OpenPty();
-    const std::vector<std::uint8_t> data = Stream(a.bytes);
+    const std::vector<std::uint8_t> data = Stream(a.bytes, a.coloured);
+    const double ceiling = a.ceiling ? BareReadMbPerS(pty, data, a.maxSeconds) : 0.0;
     Window win(pty.path, true);
     win.SetView(a.view);
+    RxTextOptions text = win.w->rxRender->TextOptions();
+    text.colours = a.text.find("colours") != std::string::npos;
+    text.utf8 = a.text.find("utf8") != std::string::npos;
+    win.w->rxRender->SetTextOptions(text);
     win.target = data.size();
     win.CountDelivered();
     win.Show();
@@ -410,29 +481,10 @@ int Flood(const Args& a) {
         });
     }
 
-    double feederCpu = 0;
-    std::atomic<bool> stopFeeder{false};
-    std::atomic<std::size_t> fed{0};
     const long rss0 = RssBytes();
     const double cpu0 = ProcessCpuSec();
     const double t0 = NowSec();
-    std::thread feeder([&] {
-        std::size_t sent = 0;
-        pollfd pfd{pty.master, POLLOUT, 0};
-        fcntl(pty.master, F_SETFL, fcntl(pty.master, F_GETFL) | O_NONBLOCK);
-        while (sent < data.size() && !stopFeeder) {
-            const ssize_t n = write(pty.master, data.data() + sent,
-                                    std::min<std::size_t>(data.size() - sent, 65536));
-            if (n > 0) {
-                sent += static_cast<std::size_t>(n);
-                fed = sent;
-                continue;
-            }
-            DrainMaster(pty.master);
-            poll(&pfd, 1, 1);
-        }
-        feederCpu = ThreadCpuSec();
-    });
+    Feeder feeder(pty.master, data);
     // A slow view is measured on what it managed within the time limit.
     const bool complete =
         RunUntil([&] { return win.delivered.load() >= data.size(); }, a.maxSeconds);
@@ -441,8 +493,8 @@ int Flood(const Args& a) {
     win.w->memoUart->viewport()->repaint();
     QApplication::processEvents();
     const double t1 = NowSec();
-    stopFeeder = true;
-    feeder.join();
+    feeder.Join();
+    const double feederCpu = feeder.cpu;
     stopProbe = true;
     if (poster.joinable()) poster.join();
     timer.stop();
@@ -457,6 +509,7 @@ int Flood(const Args& a) {
         a.view.c_str(), data.size(), complete ? 1 : 0, secs, delivered / secs / 1e6,
         (cpu1 - cpu0 - feederCpu - probeCpu) / secs * 100.0, rss1 - rss0,
         static_cast<double>(rss1 - rss0) / delivered, win.w->memoUart->LineCount());
+    if (a.ceiling) std::printf("ceiling_mb_per_s=%.2f\n", ceiling);
     if (a.view == "ascii")
         std::printf("lines_ok=%zu\nlines_sent=%zu\n", IntactLines(win.w->memoUart),
                     (data.size() + kLineBytes - 1) / kLineBytes);

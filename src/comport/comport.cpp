@@ -264,10 +264,13 @@ void TCommPortDriver::StopPolling() {
 // Data paths
 
 namespace {
+// Sets a flag for a scope and puts back what it was: a send may run inside the messages another
+// send pumps.
 struct FlagGuard {
-    explicit FlagGuard(bool& f) : flag(f) { flag = true; }
-    ~FlagGuard() { flag = false; }
+    explicit FlagGuard(bool& f) : flag(f), was(f) { flag = true; }
+    ~FlagGuard() { flag = was; }
     bool& flag;
+    bool was;
 };
 }  // namespace
 

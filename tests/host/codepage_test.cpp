@@ -16,6 +16,8 @@ namespace corvel {
 namespace {
 
 TEST(CodePage, MapsLatinAndWindowsExtrasAndSubstitutesTheRest) {
+    // A Windows system set to another code page has other characters there.
+    if (AnsiCodePage() != 1252) GTEST_SKIP() << "system code page " << AnsiCodePage();
     EXPECT_EQ(Utf8ToAnsi("Fun\xC3\xA7\xC3\xA3o"), "Fun\xE7\xE3o");  // Função
     EXPECT_EQ(Utf8ToAnsi("\xE2\x82\xAC"), "\x80");                  // euro sign
     EXPECT_EQ(Utf8ToAnsi("\xE4\xB8\xAD"), "?");                     // a CJK character
