@@ -40,6 +40,9 @@ void PrintHelp(std::FILE* out) {
                  "  --dtr on|off  DTR level for this run (applied as the port opens)\n"
                  "  --rts on|off  RTS level for this run (unless RTS/CTS drives it)\n"
                  "  --connect     connect at start, as if Connect were pressed\n"
+                 "  --char-delay MS, --line-delay MS\n"
+                 "                pause after each character / line sent, for this run\n"
+                 "  --local-echo  show what is sent in the receive window, for this run\n"
                  "  --list-ports  print the ports present and what is behind each, and exit\n"
                  "  --plot        open the plot window at start (numbers in received lines as\n"
                  "                curves)\n"
@@ -74,6 +77,9 @@ struct Options {
     corvel::LineOverrides line;
     bool connect = false;
     bool plot = false;
+    std::optional<std::uint32_t> charDelay;
+    std::optional<std::uint32_t> lineDelay;
+    bool localEcho = false;
 };
 
 // 0 = run, 1 = exit successfully (help, version), 2 = usage error.
@@ -116,6 +122,17 @@ int ParseOptions(int argc, char** argv, Options& opt) {
                 return 2;
             }
             opt.port = value;
+        } else if (arg == "--local-echo") {
+            opt.localEcho = true;
+        } else if (arg == "--char-delay" || arg == "--line-delay") {
+            bool ok = false;
+            const qlonglong n = takeValue() ? value.toLongLong(&ok) : 0;
+            if (!ok || n < 0 || n > 10000) {
+                std::fprintf(stderr, "corvel: %s needs a number of milliseconds, 0 to 10000\n",
+                             arg.toLocal8Bit().constData());
+                return 2;
+            }
+            (arg == "--char-delay" ? opt.charDelay : opt.lineDelay) = static_cast<std::uint32_t>(n);
         } else if (arg == "--baud") {
             bool ok = false;
             const qlonglong n = takeValue() ? value.toLongLong(&ok) : 0;
@@ -208,6 +225,9 @@ int main(int argc, char** argv) {
     options.line = opt.line;
     options.connectAtStart = opt.connect;
     options.showPlot = opt.plot;
+    options.charDelayMs = opt.charDelay;
+    options.lineDelayMs = opt.lineDelay;
+    options.localEcho = opt.localEcho;
     corvel::TfrmTerminal window(std::move(options));
 
 #if !defined(_WIN32)

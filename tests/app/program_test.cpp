@@ -93,6 +93,8 @@ TEST(Program, OptionsAndAnOrderlyCloseOnSigterm) {
     }
     ProgramRun badDtr = RunProgram(exe.toStdString(), {"--dtr", "high"}, false, out);
     EXPECT_EQ(WEXITSTATUS(badDtr.status), 2);
+    EXPECT_EQ(WEXITSTATUS(RunProgram(exe.toStdString(), {"--char-delay", "-1"}, false, out).status),
+              2);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("tool_terminal.ini")));
 
     QFile screens(dir.filePath("screens.json"));
@@ -100,9 +102,10 @@ TEST(Program, OptionsAndAnOrderlyCloseOnSigterm) {
     screens.write(R"({"screens": [{"name": "desk", "x": 0, "y": 0, "width": 1920,
                       "height": 1080, "logicalDpi": 96}]})");
     screens.close();
-    ProgramRun term =
-        RunProgram(exe.toStdString(), {"--baud", "57600", "--format=7E1", "--dtr", "on"}, true, out,
-                   "QT_QPA_PLATFORM=offscreen:configfile=" + screens.fileName().toStdString());
+    ProgramRun term = RunProgram(
+        exe.toStdString(),
+        {"--baud", "57600", "--format=7E1", "--dtr", "on", "--line-delay=20", "--local-echo"}, true,
+        out, "QT_QPA_PLATFORM=offscreen:configfile=" + screens.fileName().toStdString());
     ASSERT_TRUE(WIFEXITED(term.status)) << "killed by signal " << WTERMSIG(term.status);
     EXPECT_EQ(WEXITSTATUS(term.status), 0);
     const tIniFile ini(dir.filePath("tool_terminal.ini").toStdString());
@@ -111,6 +114,8 @@ TEST(Program, OptionsAndAnOrderlyCloseOnSigterm) {
     EXPECT_EQ(ini.ReadInteger("UART", "BAUDRATE", 0), 9600);
     EXPECT_EQ(ini.ReadString("LINE", "FORMAT", ""), "8N1");
     EXPECT_FALSE(ini.ReadBool("LINE", "DTR", true));
+    EXPECT_EQ(ini.ReadInteger("SEND", "LINE DELAY", -1), 0);
+    EXPECT_FALSE(ini.ReadBool("SEND", "LOCAL ECHO", true));
 }
 
 // On a first start on a small screen the window is made to fit it, the log and Exit included.

@@ -258,6 +258,22 @@ TEST_F(SendControlTest, PacingSpacesTheBytesOnTheClockAndStopDropsTheRest) {
     EXPECT_EQ(s->CurrentPacing().lineDelayMs, 100u);
 }
 
+TEST_F(SendControlTest, PacingAndEchoFromTheCommandLineHoldForThisRunOnly) {
+    Close();
+    TerminalOptions o = Options();
+    o.charDelayMs = 7;
+    o.localEcho = true;
+    Open(std::move(o));
+    s = w->sendControl.get();
+    EXPECT_EQ(s->CurrentPacing().charDelayMs, 7u);
+    EXPECT_TRUE(s->cbxLocalEcho->isChecked());
+    s->edtLineDelay->setValue(30);  // changed by hand: remembered
+    Close();
+    EXPECT_EQ(Ini().ReadInteger("SEND", "CHAR DELAY", -1), 0);
+    EXPECT_EQ(Ini().ReadInteger("SEND", "LINE DELAY", -1), 30);
+    EXPECT_FALSE(Ini().ReadBool("SEND", "LOCAL ECHO", true));
+}
+
 TEST_F(SendControlTest, RawFileSendIsPacedWithTheWindowAliveAndItsStopWorks) {
     const QString path = tmp.filePath("lines.txt");
     {

@@ -162,6 +162,13 @@ void SendControl::ReadSettings(const tIniFile& ini) {
     cbxTermKeys->setChecked(ini.ReadBool(kSection, "TERMINAL KEYS", true));
     edtCharDelay->setValue(std::clamp(ini.ReadInteger(kSection, "CHAR DELAY", 0), 0, kMaxDelayMs));
     edtLineDelay->setValue(std::clamp(ini.ReadInteger(kSection, "LINE DELAY", 0), 0, kMaxDelayMs));
+    storedCharDelay_ = edtCharDelay->value();
+    storedLineDelay_ = edtLineDelay->value();
+    storedEcho_ = cbxLocalEcho->isChecked();
+    const TerminalOptions& run = w.Options();
+    if (run.charDelayMs) edtCharDelay->setValue(static_cast<int>(*run.charDelayMs));
+    if (run.lineDelayMs) edtLineDelay->setValue(static_cast<int>(*run.lineDelayMs));
+    if (run.localEcho) cbxLocalEcho->setChecked(true);
     paced_.SetPacing(CurrentPacing());
 
     history_.clear();
@@ -175,13 +182,22 @@ void SendControl::ReadSettings(const tIniFile& ini) {
 }
 
 void SendControl::WriteSettings(tIniFile& ini) const {
+    // A value from the command line was for this run only, unless the user changed it since.
+    const TerminalOptions& run = w.Options();
+    auto kept = [](int now, const std::optional<std::uint32_t>& given, int stored) {
+        return given && now == static_cast<int>(*given) ? stored : now;
+    };
+    const int charDelay = kept(edtCharDelay->value(), run.charDelayMs, storedCharDelay_);
+    const int lineDelay = kept(edtLineDelay->value(), run.lineDelayMs, storedLineDelay_);
+    const bool echo =
+        run.localEcho && cbxLocalEcho->isChecked() ? storedEcho_ : cbxLocalEcho->isChecked();
     ini.Update([&] {
         ini.WriteInteger(kSection, "FORMAT", cbxSendFormat->currentIndex());
         ini.WriteBool(kSection, "TERMINATOR CR", rgrCmdT_CR->isChecked());
-        ini.WriteBool(kSection, "LOCAL ECHO", cbxLocalEcho->isChecked());
+        ini.WriteBool(kSection, "LOCAL ECHO", echo);
         ini.WriteBool(kSection, "TERMINAL KEYS", cbxTermKeys->isChecked());
-        ini.WriteInteger(kSection, "CHAR DELAY", edtCharDelay->value());
-        ini.WriteInteger(kSection, "LINE DELAY", edtLineDelay->value());
+        ini.WriteInteger(kSection, "CHAR DELAY", charDelay);
+        ini.WriteInteger(kSection, "LINE DELAY", lineDelay);
         ini.WriteInteger(kHistorySection, "COUNT", static_cast<std::int32_t>(history_.size()));
         for (int i = 0; i < history_.size(); ++i)
             ini.WriteString(kHistorySection, "LINE " + std::to_string(i + 1),

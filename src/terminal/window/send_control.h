@@ -98,6 +98,10 @@ class SendControl : public QObject {
     // While a file block waits: asked before each piece, so a Stop click sends nothing more.
     const std::function<bool()>* fileKeepGoing_ = nullptr;
     bool echoAfterCr_ = false;
+    // The remembered values a command-line value hides for this run.
+    int storedCharDelay_ = 0;
+    int storedLineDelay_ = 0;
+    bool storedEcho_ = false;
     QStringList history_;  // newest first
     int historyPos_ = -1;
     QString draft_;  // the line being typed before walking the history

@@ -84,6 +84,9 @@ struct TerminalOptions {
     bool connectAtStart = false;
     // Opens the plot window at start, for this run.
     bool showPlot = false;
+    std::optional<std::uint32_t> charDelayMs;
+    std::optional<std::uint32_t> lineDelayMs;
+    bool localEcho = false;
 };
 
 class TfrmTerminal : public QMainWindow {
@@ -290,6 +293,9 @@ class TfrmTerminal : public QMainWindow {
     }
     Host& host() {
         return *host_;
+    }
+    const TerminalOptions& Options() const {
+        return options_;
     }
 
   protected:
