@@ -74,6 +74,7 @@ TEST_F(PortWatchTest, ReconnectsWithTheSameSettingsAndShowsWhatTheBoardSaysFirst
     EXPECT_EQ(w->btnConnectTag, 0);
     EXPECT_TRUE(dialogs.Warnings().empty());
 
+    w->cbxBaud->setEditText("fast");  // typed meanwhile: no box, the old rate is used
     PlugIn("COM3");
     Rescan();
     ASSERT_EQ(w->btnConnectTag, 1);

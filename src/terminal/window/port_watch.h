@@ -84,6 +84,7 @@ class PortWatch : public QObject {
     bool watching_ = false;
     bool reconnecting_ = false;
     std::string lostPort_;
+    std::uint32_t lostBaud_ = 0;
 };
 
 }  // namespace corvel
