@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <algorithm>
@@ -68,7 +70,25 @@ void PortWatch::Start(bool followDevice) {
         w_.printf_Log(w_.ColorMessage, "%s is now at %s (was %s)", deviceName_.c_str(), now.c_str(),
                       shown.c_str());
     }
-    timer_ = host_.StartTimer(kRescanMs, [this] { Rescan(); });
+    // Where the system keeps device nodes (not on Windows), a change there is worth a scan now.
+    for (const char* dir : {"/dev", "/dev/pts"}) {
+        if (!QFileInfo(dir).isDir()) continue;
+        if (!devWatch_) {
+            devWatch_ = new QFileSystemWatcher(this);
+            connect(devWatch_, &QFileSystemWatcher::directoryChanged, this,
+                    [this] { devChanged_ = true; });
+        }
+        devWatch_->addPath(dir);
+    }
+    timer_ = host_.StartTimer(kRescanMs, [this] { Tick(); });
+}
+
+void PortWatch::Tick() {
+    idleMs_ += kRescanMs;
+    if (!watching_ && !devChanged_ && !pendingRebuild_ && idleMs_ < kIdleRescanMs) return;
+    devChanged_ = false;
+    idleMs_ = 0;
+    Rescan();
 }
 
 void PortWatch::WriteSettings(tIniFile& ini) const {
