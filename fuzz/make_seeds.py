@@ -154,6 +154,19 @@ def cmds_file():
     }
 
 
+def send_format():
+    return {
+        "hex-blanks": b"01 02 ff",
+        "hex-prefixed": b"0x55, 0xAA,0x0d 0X0A",
+        "hex-run": b"55AA0d0a",
+        "hex-odd": b"01 123",
+        "escapes": b"AT\\r\\n\\e[2J\\t\\x41\\\\",
+        "escape-bad": b"ok\\q \\x4",
+        "text-cp1252": "caf\u00e9 \u20ac \\".encode("utf-8"),
+        "bad-utf8": b"\xff\xc3( \\x0",
+    }
+
+
 def port_identity():
     return {
         "stored": b"2E8A:000A:00:E66038B713",
@@ -173,6 +186,7 @@ def main():
     write("rx_render", rx_render())
     write("settings_file", settings_file())
     write("cmds_file", cmds_file())
+    write("send_format", send_format())
     write("port_identity", port_identity())
 
 

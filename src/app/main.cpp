@@ -17,6 +17,7 @@
 #include "board/ports.h"
 #include "comport/port_info.h"
 #include "comport/port_scan.h"
+#include "terminal/line_settings.h"
 #include "terminal/settings_file.h"
 #include "terminal/window/application.h"
 #include "terminal/window/terminal.h"
@@ -34,6 +35,10 @@ void PrintHelp(std::FILE* out) {
                  "  --port NAME   open this port for this run instead of the remembered one\n"
                  "                (it is added to the port list if the scan does not find it)\n"
                  "  --baud N      use this baud rate for this run instead of the remembered one\n"
+                 "  --format F    frame format for this run: data bits 5-8, parity N, O, E, M\n"
+                 "                or S, stop bits 1, 1.5 or 2 (8N1, 8E1, 7O2...)\n"
+                 "  --dtr on|off  DTR level for this run (applied as the port opens)\n"
+                 "  --rts on|off  RTS level for this run (unless RTS/CTS drives it)\n"
                  "  --connect     connect at start, as if Connect were pressed\n"
                  "  --list-ports  print the ports present and what is behind each, and exit\n"
                  "  --help        show this text and exit\n"
@@ -64,6 +69,7 @@ void ListPorts() {
 struct Options {
     std::optional<QString> port;
     std::optional<QString> baud;
+    corvel::LineOverrides line;
     bool connect = false;
 };
 
@@ -113,6 +119,23 @@ int ParseOptions(int argc, char** argv, Options& opt) {
                 return 2;
             }
             opt.baud = QString::number(n);
+        } else if (arg == "--format") {
+            const auto format =
+                takeValue() ? corvel::ParseLineFormat(value.toStdString()) : std::nullopt;
+            if (!format) {
+                std::fprintf(stderr,
+                             "corvel: --format needs data bits, parity and stop bits, as 8N1, "
+                             "8E1 or 7O2\n");
+                return 2;
+            }
+            opt.line.format = format;
+        } else if (arg == "--dtr" || arg == "--rts") {
+            const auto on = takeValue() ? corvel::ParseOnOff(value.toStdString()) : std::nullopt;
+            if (!on) {
+                std::fprintf(stderr, "corvel: %s needs on or off\n", arg.toUtf8().constData());
+                return 2;
+            }
+            (arg == "--dtr" ? opt.line.dtr : opt.line.rts) = on;
         } else if (arg.startsWith("-platform") || arg.startsWith("-style") ||
                    arg.startsWith("-qwindow")) {
             // Toolkit options are left to the toolkit (with their value).
@@ -177,6 +200,7 @@ int main(int argc, char** argv) {
     corvel::TerminalOptions options;
     options.port = opt.port;
     options.baud = opt.baud;
+    options.line = opt.line;
     options.connectAtStart = opt.connect;
     corvel::TfrmTerminal window(std::move(options));
 

@@ -150,7 +150,7 @@ struct BoardShell::Transfer {
     }
     static std::uint8_t Cancelled(void* user) {
         BoardShell& s = *Of(user).shell;
-        return s.gone_ || s.link_.Stopping();
+        return s.gone_ || s.link_.Stopping() || s.LineEvent();
     }
 
     static constexpr kmfw_port kPort{GetByte, PutBytes, NowMs, Read, Write, Cancelled};
@@ -167,7 +167,41 @@ void BoardShell::Run() {
         std::uint8_t c = 0;
         const BoardLink::In r = Get(c, 50);
         if (r == BoardLink::In::Byte) OnByte(c);
+        if (LineEvent()) HandleLineEvent();
     }
+}
+
+bool BoardShell::LineEvent() {
+    const ControlLines now = link_.Control();
+    if (now.dtrRises != seen_.dtrRises) resetBy_ = "DTR";
+    if (now.rtsRises != seen_.rtsRises) resetBy_ = "RTS";
+    if (now.breaks != seen_.breaks) breakSeen_ = true;
+    seen_ = now;
+    return resetBy_ || breakSeen_;
+}
+
+void BoardShell::HandleLineEvent() {
+    line_.clear();
+    skipLf_ = false;
+    if (resetBy_) {
+        // A reset loses whatever the UART had received, and a BREAK with it.
+        const char* cause = resetBy_;
+        resetBy_ = nullptr;
+        breakSeen_ = false;
+        pending_.clear();
+        credit_ = 0;
+        Banner(cause);
+    } else if (breakSeen_) {
+        breakSeen_ = false;
+        Send(Format("\r\nBREAK received (%llu ms)\r\n", seen_.lastBreakMs));
+    }
+    Prompt();
+}
+
+void BoardShell::Banner(const char* cause) {
+    Send(std::string("\r\nCorvel virtual board restarted (reset by ") + cause + ")\r\n" +
+         Format("%llu KB of RAM for files. Type help for the commands.\r\n",
+                BoardFiles::kCapacity / 1024));
 }
 
 BoardLink::In BoardShell::Get(std::uint8_t& byte, std::uint32_t waitMs) {
@@ -229,10 +263,13 @@ bool BoardShell::Send(const std::uint8_t* data, std::size_t n) {
 }
 
 void BoardShell::Prompt() {
+    // After a reset or BREAK the prompt comes with its report.
+    if (resetBy_ || breakSeen_) return;
     Send(kPrompt);
 }
 
 bool BoardShell::Interrupted() {
+    if (LineEvent()) return true;
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {
         if (*it == kCtrlC) {
             pending_.erase(it);
@@ -256,12 +293,27 @@ void BoardShell::OnByte(std::uint8_t c) {
     skipLf_ = false;
     if (c == '\n' && afterCr) return;
 
+    // Up and Down bring back earlier lines; other terminal keys are read and ignored.
+    const ShellKeys::Key key = keys_.Feed(c);
+    if (key != ShellKeys::Key::Byte) {
+        std::string shown;
+        if ((key == ShellKeys::Key::Up || key == ShellKeys::Key::Down) &&
+            history_.Walk(key == ShellKeys::Key::Up, line_, shown)) {
+            std::string redraw;
+            for (std::size_t i = 0; i < line_.size(); ++i) redraw += "\b \b";
+            line_ = shown.substr(0, kMaxLine);
+            Send(redraw + line_);
+        }
+        return;
+    }
+
     if (c == '\r' || c == '\n') {
         // Every byte of a line is echoed once and unchanged: a terminal that sends a start
         // command with echo counts exactly one echo per byte.
         Send(&c, 1);
         const std::string line = line_;
         line_.clear();
+        history_.Add(line);
         bool crOnly = c == '\r';
         if (crOnly) {
             const std::string word = SplitWord(line).first;
@@ -293,6 +345,7 @@ void BoardShell::OnByte(std::uint8_t c) {
     }
     if (c == kCtrlC) {
         line_.clear();
+        history_.Add({});
         Send("^C\r\n");
         Prompt();
         return;
@@ -334,6 +387,8 @@ void BoardShell::Execute(const std::string& line, bool crOnly) {
         CmdAnsi();
     } else if (word == "log") {
         CmdLog();
+    } else if (word == "line") {
+        CmdLine(rest);
     } else if (word == "stream" || word == "hex") {
         CmdStream(rest, word == "hex");
     } else if (word == "usb-reset") {
@@ -359,8 +414,10 @@ void BoardShell::CmdHelp() {
          "  log           a firmware log: UTF-8 text, a TAB table, coloured levels\r\n"
          "  stream N      N bytes of numbered text lines, as fast as the line allows\r\n"
          "  hex N         N bytes counting 0 to 255\r\n"
+         "  line [L on|off]  show the control lines; set L (cts, dsr, dcd, ri)\r\n"
          "  usb-reset [MS] vanish from the bus for MS ms (default 2000), then come back\r\n"
-         "Ctrl+C stops stream, hex and cat.\r\n");
+         "Ctrl+C stops stream, hex and cat. DTR or RTS going on restarts the board;\r\n"
+         "a BREAK is reported.\r\n");
 }
 
 void BoardShell::CmdUsbReset(const std::string& arg) {
@@ -408,7 +465,7 @@ void BoardShell::CmdCat(const std::string& name) {
                                                         // the disk is not ours to pin
     for (std::size_t at = 0; at < data.size(); at += kChunk) {
         if (Interrupted()) {
-            Send("\r\n^C\r\n");
+            if (!resetBy_ && !breakSeen_) Send("\r\n^C\r\n");
             return;
         }
         if (!Send(data.data() + at, std::min(kChunk, data.size() - at))) return;
@@ -485,7 +542,7 @@ void BoardShell::CmdStream(const std::string& arg, bool hex) {
     std::uint8_t last = '\n';
     while (sent < n) {
         if (Interrupted()) {
-            Send("\r\n^C\r\n");
+            if (!resetBy_ && !breakSeen_) Send("\r\n^C\r\n");
             return;
         }
         const std::size_t want =
@@ -514,6 +571,29 @@ void BoardShell::CmdStream(const std::string& arg, bool hex) {
         last = chunk.back();
     }
     if (hex || last != '\n') Send("\r\n");
+}
+
+void BoardShell::CmdLine(const std::string& arg) {
+    ModemStatus out = link_.ModemInputs();
+    if (!arg.empty()) {
+        const auto [name, level] = SplitWord(arg);
+        bool* target = name == "cts"   ? &out.cts
+                       : name == "dsr" ? &out.dsr
+                       : name == "dcd" ? &out.dcd
+                       : name == "ri"  ? &out.ri
+                                       : nullptr;
+        if (!target || (level != "on" && level != "off")) {
+            Send("usage: line [cts|dsr|dcd|ri on|off]\r\n");
+            return;
+        }
+        *target = level == "on";
+        link_.SetModemInputs(out);
+    }
+    const ControlLines in = link_.Control();
+    auto onOff = [](bool on) { return on ? "on" : "off"; };
+    Send(std::string("from the terminal: DTR ") + onOff(in.dtr) + ", RTS " + onOff(in.rts) +
+         "\r\nto the terminal:   CTS " + onOff(out.cts) + ", DSR " + onOff(out.dsr) + ", DCD " +
+         onOff(out.dcd) + ", RI " + onOff(out.ri) + "\r\n");
 }
 
 void BoardShell::CmdRx(const std::string& nameArg) {

@@ -1,7 +1,8 @@
 #pragma once
-// The virtual board's firmware: a line shell with echo and backspace editing, files in RAM, and
-// Kmodem transfers through the board-side C library. It runs on a BoardLink: a simulated UART on
-// a thread of its own in the program, a scripted line on a fake clock in tests.
+// The virtual board's firmware: a line shell with echo, backspace editing and a history the arrow
+// keys walk, files in RAM, and Kmodem transfers through the board-side C library. It runs on a
+// BoardLink: a simulated UART on a thread of its own in the program, a scripted line on a fake
+// clock in tests.
 
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "comport/comport_io.h"
+#include "board/shell_keys.h"
 
 namespace corvel {
 
@@ -35,6 +39,16 @@ struct LineState {
     bool rtscts = false;
 };
 
+// What the terminal did to the cable's control lines, as running counts.
+struct ControlLines {
+    bool dtr = false;
+    bool rts = false;
+    std::uint32_t dtrRises = 0;  // DTR going on restarts the board, as on many boards
+    std::uint32_t rtsRises = 0;  // likewise RTS (not while RTS/CTS drives it)
+    std::uint32_t breaks = 0;
+    std::uint64_t lastBreakMs = 0;
+};
+
 class BoardLink {
   public:
     enum class In { Byte, None, Closed };
@@ -49,6 +63,10 @@ class BoardLink {
     virtual std::uint64_t NowMs() = 0;
     virtual LineState Line() = 0;
     virtual bool Stopping() = 0;
+    virtual ControlLines Control() { return {}; }
+    // The board's outputs that the terminal reads as CTS, DSR, DCD and RI.
+    virtual ModemStatus ModemInputs() { return {true, false, false, false}; }
+    virtual void SetModemInputs(const ModemStatus& lines) { (void)lines; }
     // The board drops off the host's bus for absentMs, as a USB device does when it resets and
     // re-enumerates. A link that cannot vanish ignores it.
     virtual void Replug(std::uint32_t absentMs) { (void)absentMs; }
@@ -79,8 +97,13 @@ class BoardShell {
     bool Send(const std::uint8_t* data, std::size_t n);
     bool Send(const std::string& s);
     void Prompt();
-    // True when Ctrl+C arrived meanwhile; other bytes are kept for the shell.
+    // True when Ctrl+C arrived meanwhile, or a reset or BREAK; other bytes are kept.
     bool Interrupted();
+    // Notes a reset pulse or a BREAK since the last look; true when one waits to be handled.
+    bool LineEvent();
+    // Restarts after a reset, reports a BREAK.
+    void HandleLineEvent();
+    void Banner(const char* cause);
 
     void CmdHelp();
     void CmdLs();
@@ -89,6 +112,7 @@ class BoardShell {
     void CmdAnsi();
     void CmdLog();
     void CmdStream(const std::string& arg, bool hex);
+    void CmdLine(const std::string& arg);
     void CmdRx(const std::string& name);
     void CmdTx(const std::string& name);
     void CmdUsbReset(const std::string& arg);
@@ -96,9 +120,14 @@ class BoardShell {
     BoardLink& link_;
     std::shared_ptr<BoardFiles> files_;
     std::string line_;
+    ShellKeys keys_;
+    ShellHistory history_;
     std::deque<std::uint8_t> pending_;  // read ahead of the shell, handed out first
     bool skipLf_ = false;               // a CR ended the last line; its LF is not a new one
     bool gone_ = false;                 // the link closed or the board stops
+    ControlLines seen_;                 // as last handled; the cable starts with no events
+    const char* resetBy_ = nullptr;     // a reset waits to be handled ("DTR" or "RTS")
+    bool breakSeen_ = false;            // a BREAK waits to be reported
 
     // Pacing: credit in 1/10000 byte, refilled at baud per millisecond.
     std::uint64_t credit_ = 0;

@@ -84,6 +84,13 @@ class AnyPortIo : public ComPortIo {
     }
     std::int32_t OutQueueCount() override { return Check() ? active_->OutQueueCount() : -1; }
     bool Escape(std::uint32_t function) override { return Check() && active_->Escape(function); }
+    bool SetBreak(bool on) override { return Check() && active_->SetBreak(on); }
+    bool GetModemStatus(ModemStatus& status) override {
+        return Check() && active_->GetModemStatus(status);
+    }
+    std::string SettingsNote() const override {
+        return active_ ? active_->SettingsNote() : std::string();
+    }
     bool WaitReadable(std::uint32_t ms) override { return Check() && active_->WaitReadable(ms); }
     bool WaitWritable(std::uint32_t ms) override { return Check() && active_->WaitWritable(ms); }
     bool WaitForBytes(std::uint32_t count, std::uint32_t ms) override {

@@ -72,6 +72,12 @@ class VirtualBoard::Link : public BoardLink {
 
     bool Stopping() override { return stop_.load(); }
 
+    ControlLines Control() override {
+        const SimDevice::LineState line = terminal_->CurrentLine();
+        return {line.dtr, line.rts, line.dtrRises, line.rtsRises, line.breaks, line.lastBreakMs};
+    }
+    ModemStatus ModemInputs() override { return terminal_->ModemInputs(); }
+    void SetModemInputs(const ModemStatus& lines) override { terminal_->SetModemInputs(lines); }
     void Replug(std::uint32_t absentMs) override {
         // Let the goodbye line reach the terminal, and the terminal read it, before the cable
         // goes dead (up to a second).

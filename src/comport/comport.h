@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "comport/comport_io.h"
 #include "host/host.h"
+#include "host/streamed_log.h"
 
 namespace corvel {
 
@@ -20,6 +22,8 @@ enum TComPortStopBits : std::uint8_t { sb1BITS = 0, sb1HALFBITS = 1, sb2BITS = 2
 enum TComPortParity : std::uint8_t { ptNONE = 0, ptODD = 1, ptEVEN = 2, ptMARK = 3, ptSPACE = 4 };
 enum TComPortHwHandshaking : std::uint8_t { hhNONE = 0, hhRTSCTS = 1 };
 enum TComPortSwHandshaking : std::uint8_t { shNONE = 0, shXONXOFF = 1 };
+// The modem output lines the driver can drive.
+enum class TComPortLine : std::uint8_t { DTR, RTS };
 
 inline constexpr std::array<std::uint32_t, 28> ComPortBaudRates = {
     5,      110,    300,    600,     1200,    2400,    4800,    8192,   9600,   10400,
@@ -70,15 +74,23 @@ class TCommPortDriver {
     // --- Plain fields ---
     std::uint16_t ComPortPollingGetChar = 100;  // ms a getChar call waits for data
     bool EnableDTROnOpen = true;                // takes effect at the next settings write
+    bool EnableRTSOnOpen = false;               // likewise, unless RTS/CTS drives RTS
     std::uint32_t OutputTimeout = 4000;         // ms a send may stall before giving up
     bool UseDebug = false;                      // collect lines in CommPortLog
+    // Set while a file transfer runs: a SendData that cannot hand its whole buffer to the OS at
+    // once lets the window run (the host's message pump) at least every kSendPumpMs while it
+    // waits for room, instead of freezing it for the frame's line time or the stall time-out.
+    // The bytes and their order on the wire are the same.
+    bool PumpWhileSending = false;
+    static constexpr std::uint32_t kSendPumpMs = 20;
 
     // Called once when a read or write fails because the device went away (adapter unplugged).
     // The port stays open, quietly, until the owner disconnects.
     std::function<void(const std::string& message)> OnPortLost;
 
-    // Every debug line since construction (never cleared). Saved at each Disconnect.
-    std::vector<std::string> CommPortLog;
+    // Every debug line since construction (never cleared), kept in a file beside the log rather
+    // than in memory. Saved at each Disconnect.
+    StreamedLog CommPortLog;
     // Folder of the saved log; empty means the current directory.
     std::string LogFolder;
 
@@ -89,8 +101,33 @@ class TCommPortDriver {
     // is closed by then).
     void Disconnect();
     void FlushBuffers(bool inBuf, bool outBuf);
+    // Set a modem line while open. The state is kept: a later settings write (a flow-control
+    // change) rewrites the record with it instead of dropping the line, which would reset a
+    // board wired to it.
     void ToggleDTR(bool onOff);
     void ToggleRTS(bool onOff);
+    // The level the line rests at: as last toggled on this connection, else as opened.
+    bool LineState(TComPortLine line) const;
+
+    // Holds the transmit line in BREAK for ms, then releases it on a host timer: the UI runs on
+    // meanwhile. False when closed, when a BREAK already runs, or when the port refuses.
+    bool SendBreak(std::uint32_t ms);
+    bool BreakActive() const { return breakTimer_ != 0; }
+    // Drives the line to `active` for ms, then back to its resting level (a board reset). False
+    // when closed, when a pulse already runs, when RTS/CTS drives RTS, or when the port refuses.
+    bool PulseLine(TComPortLine line, bool active, std::uint32_t ms);
+    bool PulseActive() const { return pulseTimer_ != 0; }
+    // The modem input lines; false when closed or where the port cannot report them.
+    bool GetModemStatus(ModemStatus& status);
+
+    // Bytes read from and written to the port since the last Connect or reset.
+    std::uint64_t BytesReceived() const { return bytesReceived_; }
+    std::uint64_t BytesSent() const { return bytesSent_; }
+    void ResetByteCounts() { bytesReceived_ = bytesSent_ = 0; }
+    // Why the port refused the line settings at the last write (empty when it took them), and
+    // what it changed in a record it accepted. Cleared at each settings write.
+    const std::string& SettingsProblem() const { return settingsProblem_; }
+    const std::string& SettingsNote() const { return settingsNote_; }
 
     std::uint16_t OutFreeSpace();
     std::int32_t SendData(const std::uint8_t* DataPtr, std::int32_t DataSize);
@@ -117,13 +154,14 @@ class TCommPortDriver {
     void StartPolling();
     void StopPolling();
     void PollTimerTick();
-    // Shortens the polling period while the line keeps the buffer full, restores it after.
+    // Shortens the polling period while bytes keep coming, restores it once a tick finds none.
     void PacePolling(bool busy);
     void ReportFailure();
     // Refills the read buffer from the port for getChar and getBlock; want is how many bytes the
     // caller expects. False when nothing arrived within ComPortPollingGetChar or the read failed.
     bool FillInBuffer(std::uint32_t want);
     void AddLog(std::string line);
+    std::string LogPath() const;
     void SaveLog();
     std::int32_t FreeSpace();  // -1 on failure
 
@@ -157,6 +195,19 @@ class TCommPortDriver {
     bool inDataPath_ = false;  // ticks wait while getChar or SendData run
     bool portLost_ = false;
     bool inQueueDrained_ = false;  // the last read emptied the OS queue
+
+    void EndBreak();
+    void EndPulse();
+    // Lines toggled on this connection; unset lines follow EnableDTROnOpen / EnableRTSOnOpen.
+    std::optional<bool> dtrSet_;
+    std::optional<bool> rtsSet_;
+    Host::TimerId breakTimer_ = 0;
+    Host::TimerId pulseTimer_ = 0;
+    TComPortLine pulseLine_ = TComPortLine::DTR;
+    std::uint64_t bytesReceived_ = 0;
+    std::uint64_t bytesSent_ = 0;
+    std::string settingsProblem_;
+    std::string settingsNote_;
 };
 
 }  // namespace corvel

@@ -38,6 +38,7 @@ inline constexpr std::uint32_t kDcbOutxCtsFlow = 0x4;
 inline constexpr std::uint32_t kDcbDtrControlEnable = 0x10;
 inline constexpr std::uint32_t kDcbOutX = 0x100;
 inline constexpr std::uint32_t kDcbInX = 0x200;
+inline constexpr std::uint32_t kDcbRtsControlEnable = 0x1000;
 inline constexpr std::uint32_t kDcbRtsControlHandshake = 0x2000;
 
 // Purge flags.
@@ -51,6 +52,15 @@ inline constexpr std::uint32_t kEscSetRts = 3;
 inline constexpr std::uint32_t kEscClrRts = 4;
 inline constexpr std::uint32_t kEscSetDtr = 5;
 inline constexpr std::uint32_t kEscClrDtr = 6;
+
+// The modem input lines as the port last saw them.
+struct ModemStatus {
+    bool cts = false;
+    bool dsr = false;
+    bool dcd = false;
+    bool ri = false;
+    bool operator==(const ModemStatus&) const = default;
+};
 
 enum class PortErrorKind { None, NotFound, Busy, AccessDenied, DeviceLost, Other };
 
@@ -90,6 +100,22 @@ class ComPortIo {
     virtual std::int32_t OutQueueCount() = 0;
     // One of kEscSetDtr, kEscClrDtr, kEscSetRts, kEscClrRts.
     virtual bool Escape(std::uint32_t function) = 0;
+
+    // Starts (true) or ends (false) a BREAK on the transmit line; the caller times it, so the
+    // port never blocks for its length.
+    virtual bool SetBreak(bool on) {
+        (void)on;
+        return false;
+    }
+    // The modem input lines. False where the port cannot report them (pseudo-terminals, some
+    // adapters): the caller shows them as unknown, the port stays usable.
+    virtual bool GetModemStatus(ModemStatus& status) {
+        (void)status;
+        return false;
+    }
+    // What the port changed in the last record it accepted (1.5 stop bits sent as 2), empty
+    // when it took the record as it was.
+    virtual std::string SettingsNote() const { return {}; }
 
     // Block up to ms for received data (or a fault worth reading about), respectively for room
     // in the output queue. True when the condition holds; false on time-out. These let the

@@ -67,7 +67,41 @@ void FillRawTermios(const LineSettingsRecord& r, termios& t) {
     t.c_cc[VTIME] = 0;
 }
 
+std::string TermiosFormatName(const termios& t) {
+    std::string s;
+    switch (t.c_cflag & CSIZE) {
+        case CS5:
+            s = "5";
+            break;
+        case CS6:
+            s = "6";
+            break;
+        case CS7:
+            s = "7";
+            break;
+        default:
+            s = "8";
+            break;
+    }
+    const bool odd = (t.c_cflag & PARODD) != 0;
+    char parity = odd ? 'O' : 'E';
+#ifdef CMSPAR
+    if (t.c_cflag & CMSPAR) parity = odd ? 'M' : 'S';
+#endif
+    s += (t.c_cflag & PARENB) ? parity : 'N';
+    s += (t.c_cflag & CSTOPB) ? "2" : "1";
+    return s;
+}
+
 namespace {
+
+// The flags of a termios that carry the record's format and flow control.
+constexpr tcflag_t kFormatCflags = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS
+#ifdef CMSPAR
+                                   | CMSPAR
+#endif
+    ;
+constexpr tcflag_t kFlowIflags = IXON | IXOFF;
 
 struct StandardRate {
     std::uint32_t rate;
@@ -174,8 +208,20 @@ class PosixPortIo : public ComPortIo {
         const bool standard = StandardCode(r.BaudRate, code);
         ::cfsetispeed(&t, code);
         ::cfsetospeed(&t, code);
+        note_ = r.StopBits == 1 ? "1.5 stop bits are not available here: the line uses 2"
+                                : std::string();
         if (::tcsetattr(fd_, TCSANOW, &t) != 0) return Fail(ErrKind(errno), errno, "tcsetattr");
         bool ok = true;
+        // tcsetattr succeeds when any part of the request was taken: only a read-back tells
+        // whether the format was.
+        termios now{};
+        if (::tcgetattr(fd_, &now) != 0) {
+            ok = Fail(ErrKind(errno), errno, "tcgetattr");
+        } else if ((now.c_cflag & kFormatCflags) != (t.c_cflag & kFormatCflags) ||
+                   (now.c_iflag & kFlowIflags) != (t.c_iflag & kFlowIflags)) {
+            ok = FailText("the port refused " + TermiosFormatName(t) + FlowName(t) + ": it runs " +
+                          TermiosFormatName(now) + FlowName(now));
+        }
         if (!standard) {
             const int err = SetAnyBaudRate(fd_, r.BaudRate);
             if (err != 0) ok = Fail(ErrKind(err), err, "baud rate");
@@ -183,7 +229,8 @@ class PosixPortIo : public ComPortIo {
         // Modem lines follow the record, as the open raised both of them.
         SetLine(TIOCM_DTR, (r.Flags & kDcbDtrControlEnable) != 0);
         // With handshaking the kernel drives RTS; it starts raised.
-        SetLine(TIOCM_RTS, (r.Flags & kDcbRtsControlHandshake) != 0);
+        SetLine(TIOCM_RTS, (r.Flags & (kDcbRtsControlHandshake | kDcbRtsControlEnable)) != 0);
+        if (!ok) note_.clear();
         return ok;
     }
 
@@ -259,6 +306,31 @@ class PosixPortIo : public ComPortIo {
         }
     }
 
+    // Timed by the caller: tcsendbreak would block the UI thread for the whole BREAK.
+    bool SetBreak(bool on) override {
+        if (!Check()) return false;
+        if (::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) != 0)
+            return Fail(ErrKind(errno), errno, on ? "TIOCSBRK" : "TIOCCBRK");
+        return true;
+    }
+
+    bool GetModemStatus(ModemStatus& status) override {
+        if (!Check()) return false;
+        int bits = 0;
+        if (::ioctl(fd_, TIOCMGET, &bits) != 0) {
+            const int err = errno;
+            if (IsUnsupported(err)) return FailText("this port cannot report its modem lines");
+            return Fail(ErrKind(err), err, "TIOCMGET");
+        }
+        status.cts = bits & TIOCM_CTS;
+        status.dsr = bits & TIOCM_DSR;
+        status.dcd = bits & TIOCM_CAR;
+        status.ri = bits & TIOCM_RNG;
+        return true;
+    }
+
+    std::string SettingsNote() const override { return note_; }
+
     bool WaitReadable(std::uint32_t ms) override { return Wait(POLLIN, ms); }
     bool WaitWritable(std::uint32_t ms) override { return Wait(POLLOUT, ms); }
 
@@ -294,6 +366,19 @@ class PosixPortIo : public ComPortIo {
         kind_ = kind;
         message_ = what + ": " + std::strerror(err);
         return false;
+    }
+
+    bool FailText(std::string message) {
+        kind_ = PortErrorKind::Other;
+        message_ = std::move(message);
+        return false;
+    }
+
+    static std::string FlowName(const termios& t) {
+        std::string s;
+        if (t.c_cflag & CRTSCTS) s += " RTS/CTS";
+        if (t.c_iflag & (IXON | IXOFF)) s += " XON/XOFF";
+        return s;
     }
 
     // The kernel does not say who holds a port; /proc does, for processes we may look into.
@@ -342,6 +427,7 @@ class PosixPortIo : public ComPortIo {
 
     int fd_ = -1;
     std::string name_;
+    std::string note_;
     PortErrorKind kind_ = PortErrorKind::None;
     std::string message_;
 };

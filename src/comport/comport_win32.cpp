@@ -232,6 +232,24 @@ class Win32PortIo : public ComPortIo {
         return true;
     }
 
+    bool SetBreak(bool on) override {
+        if (!Check()) return false;
+        if (!(on ? ::SetCommBreak(handle_) : ::ClearCommBreak(handle_)))
+            return FailLast(on ? "SetCommBreak" : "ClearCommBreak");
+        return true;
+    }
+
+    bool GetModemStatus(ModemStatus& status) override {
+        if (!Check()) return false;
+        DWORD bits = 0;
+        if (!::GetCommModemStatus(handle_, &bits)) return FailLast("GetCommModemStatus");
+        status.cts = bits & MS_CTS_ON;
+        status.dsr = bits & MS_DSR_ON;
+        status.dcd = bits & MS_RLSD_ON;
+        status.ri = bits & MS_RING_ON;
+        return true;
+    }
+
     bool WaitReadable(std::uint32_t ms) override {
         return WaitFor(ms, [](const COMSTAT& st, std::uint32_t) { return st.cbInQue > 0; });
     }

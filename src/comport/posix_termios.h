@@ -4,11 +4,15 @@
 
 #include <termios.h>
 
+#include <string>
+
 #include "comport/comport_io.h"
 
 namespace corvel {
 
 // Rewrites t as a raw line with the record's format and flow control. The speed is left alone.
 void FillRawTermios(const LineSettingsRecord& r, termios& t);
+// The format a termios carries, as "8N1", "7E2", "8M1".
+std::string TermiosFormatName(const termios& t);
 
 }  // namespace corvel

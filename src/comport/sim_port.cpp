@@ -55,6 +55,12 @@ struct SimDevice::State {
     std::uint32_t setupOut = 0;
     bool reportEmptyOut = false;
     bool cts = true;
+    bool dsr = false;
+    bool dcd = false;
+    bool ri = false;
+    bool noModemStatus = false;
+    bool refuseSettings = false;
+    std::uint64_t breakSince = 0;  // ns
     bool ctsFlow = false;
     bool open = false;
     bool lost = false;
@@ -282,6 +288,29 @@ void SimDevice::SetCts(bool on) {
     wire_->cv.notify_all();
 }
 
+void SimDevice::SetModemInputs(const ModemStatus& lines) {
+    SetCts(lines.cts);
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    st_->dsr = lines.dsr;
+    st_->dcd = lines.dcd;
+    st_->ri = lines.ri;
+}
+
+ModemStatus SimDevice::ModemInputs() {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    return {st_->cts, st_->dsr, st_->dcd, st_->ri};
+}
+
+void SimDevice::SetNoModemStatus(bool on) {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    st_->noModemStatus = on;
+}
+
+void SimDevice::RefuseSettings(bool on) {
+    std::lock_guard<std::mutex> lock(wire_->mu);
+    st_->refuseSettings = on;
+}
+
 void SimDevice::SetDrainRate(std::uint32_t bytesPerMs) {
     std::lock_guard<std::mutex> lock(wire_->mu);
     st_->drainRate = bytesPerMs;
@@ -332,6 +361,13 @@ SimDevice::LineState SimDevice::CurrentLine() {
         line.inQueue = st_->rec.queueSizes.back().first;
         line.outQueue = st_->rec.queueSizes.back().second;
     }
+    const Records& r = st_->rec;
+    line.dtr = r.dtr;
+    line.rts = r.rts;
+    line.dtrRises = r.dtrRises;
+    line.rtsRises = r.rtsRises;
+    line.breaks = r.breaks;
+    line.lastBreakMs = r.lastBreakMs;
     return line;
 }
 
@@ -414,9 +450,11 @@ class SimPortIo : public ComPortIo {
     bool ApplySettings(const LineSettingsRecord& r) override {
         return Op([&](SimDevice::State& s) {
             s.rec.settings.push_back(r);
+            if (s.refuseSettings) return Fail(PortErrorKind::Other, "settings refused");
             s.ctsFlow = (r.Flags & kDcbOutxCtsFlow) != 0;
-            s.rec.dtr = (r.Flags & kDcbDtrControlEnable) != 0;
-            s.rec.rts = (r.Flags & kDcbRtsControlHandshake) != 0;
+            const bool handshake = (r.Flags & kDcbRtsControlHandshake) != 0;
+            SetLines(s, (r.Flags & kDcbDtrControlEnable) != 0,
+                     handshake || (r.Flags & kDcbRtsControlEnable) != 0, handshake);
             return true;
         });
     }
@@ -493,22 +531,41 @@ class SimPortIo : public ComPortIo {
     bool Escape(std::uint32_t fn) override {
         return Op([&](SimDevice::State& s) {
             s.rec.escapes.push_back(fn);
+            const bool handshake =
+                !s.rec.settings.empty() && (s.rec.settings.back().Flags & kDcbRtsControlHandshake);
             switch (fn) {
                 case kEscSetDtr:
-                    s.rec.dtr = true;
-                    return true;
                 case kEscClrDtr:
-                    s.rec.dtr = false;
+                    SetLines(s, fn == kEscSetDtr, s.rec.rts, handshake);
                     return true;
                 case kEscSetRts:
-                    s.rec.rts = true;
-                    return true;
                 case kEscClrRts:
-                    s.rec.rts = false;
+                    SetLines(s, s.rec.dtr, fn == kEscSetRts, handshake);
                     return true;
                 default:
                     return Fail(PortErrorKind::Other, "unknown escape function");
             }
+        });
+    }
+
+    bool SetBreak(bool on) override {
+        return Op([&](SimDevice::State& s) {
+            const std::uint64_t now = dev_->wire_->Now();
+            if (on && !s.rec.breakOn) s.breakSince = now;
+            if (!on && s.rec.breakOn) {
+                ++s.rec.breaks;
+                s.rec.lastBreakMs = (now - s.breakSince + kNsPerMs / 2) / kNsPerMs;
+            }
+            s.rec.breakOn = on;
+            return true;
+        });
+    }
+
+    bool GetModemStatus(ModemStatus& status) override {
+        return Op([&](SimDevice::State& s) {
+            if (s.noModemStatus) return Fail(PortErrorKind::Other, "no modem status here");
+            status = {s.cts, s.dsr, s.dcd, s.ri};
+            return true;
         });
     }
 
@@ -560,6 +617,14 @@ class SimPortIo : public ComPortIo {
         kind_ = kind;
         message_ = std::move(message);
         return false;
+    }
+
+    // RTS driven by RTS/CTS handshaking is flow control, not a signal: its rises do not count.
+    static void SetLines(SimDevice::State& s, bool dtr, bool rts, bool rtsHandshake) {
+        if (dtr && !s.rec.dtr) ++s.rec.dtrRises;
+        if (rts && !s.rec.rts && !rtsHandshake) ++s.rec.rtsRises;
+        s.rec.dtr = dtr;
+        s.rec.rts = rts;
     }
 
     bool Attach(const std::shared_ptr<SimDevice>& d, const std::string& name) {

@@ -39,6 +39,12 @@ class SimDevice {
         int closes = 0;
         bool dtr = false;
         bool rts = false;
+        // Times DTR, respectively RTS (while not driven by RTS/CTS), went from off to on.
+        std::uint32_t dtrRises = 0;
+        std::uint32_t rtsRises = 0;
+        bool breakOn = false;
+        std::uint32_t breaks = 0;       // BREAKs ended
+        std::uint64_t lastBreakMs = 0;  // length of the last one, on the device's clock
     };
 
     static std::shared_ptr<SimDevice> Make();
@@ -59,6 +65,11 @@ class SimDevice {
     bool RemoteWait(std::size_t n, std::uint32_t ms);
     // The far end's RTS, seen here as CTS: false holds off output when CTS flow control is on.
     void SetCts(bool on);
+    // All four modem inputs the port reports (CTS as SetCts).
+    void SetModemInputs(const ModemStatus& lines);
+    ModemStatus ModemInputs();
+    // Like a device without modem-status support (a pseudo-terminal).
+    void SetNoModemStatus(bool on);
 
     // --- Behaviour ---
     void SetDrainRate(std::uint32_t bytesPerMs);  // 0: the output queue empties at once
@@ -70,6 +81,8 @@ class SimDevice {
     void FailReads(int count);            // the next count reads fail (kind Other); -1 for ever
     void Unplug();                        // every later operation fails with DeviceLost
     void RefuseOpen(PortErrorKind kind);  // PortErrorKind::None accepts opens again
+    // Settings writes are recorded but fail, as a device refusing the format would.
+    void RefuseSettings(bool on);
 
     // --- Inspection ---
     // Records keep the most recent writes only (a long-running device would otherwise grow).
@@ -82,6 +95,12 @@ class SimDevice {
         LineSettingsRecord settings{};
         std::uint32_t inQueue = 0;
         std::uint32_t outQueue = 0;
+        bool dtr = false;
+        bool rts = false;
+        std::uint32_t dtrRises = 0;
+        std::uint32_t rtsRises = 0;
+        std::uint32_t breaks = 0;
+        std::uint64_t lastBreakMs = 0;
     };
     LineState CurrentLine();
     bool IsOpen();

@@ -379,11 +379,12 @@ TEST_F(ListsTest, DoubleClickSendsTheCommandOrPutsItUpForEditing) {
     QTest::mouseClick(w->btnConnect, Qt::LeftButton);
     DoubleClickRow(w->strCmds, 0);
     EXPECT_EQ(Wire(), "");
-    ASSERT_EQ(Log().size(), 2u);
+    ASSERT_EQ(Log().size(), 3u);
     EXPECT_EQ(Log()[0].text, "Command ignored, there are an file being transferred");
-    EXPECT_EQ(Log()[1].text, "UART disconnected");
+    EXPECT_EQ(Log()[1].text, "Disconnected from COM3");
+    EXPECT_EQ(Log()[2].text, "UART disconnected");
     EXPECT_EQ(Log()[0].color, kYellow);
-    EXPECT_EQ(Log()[1].color, kYellow);
+    EXPECT_EQ(Log()[2].color, kYellow);
 }
 
 TEST_F(ListsTest, ACommandCutShortByAStalledLineIsReported) {

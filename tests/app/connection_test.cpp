@@ -71,7 +71,9 @@ TEST_F(ConnectionTest, ConnectAndDisconnectSetTheButtonStates) {
     ClickConnect("COM3", "115200");
     ASSERT_TRUE(dev->IsOpen());
     EXPECT_TRUE(dialogs.Warnings().empty());
-    EXPECT_TRUE(Log().empty());  // 115200 itself gives no FTDI warning
+    // 115200 itself gives no FTDI warning; the one line says what the port runs.
+    EXPECT_EQ(LogTexts(), std::vector<QString>{"Connected to COM3 at 115200 baud, 8N1, flow "
+                                               "control none, DTR off, RTS off"});
     EXPECT_EQ(dev->GetRecords().settings.back().BaudRate, 115200u);
     EXPECT_FALSE(dev->GetRecords().dtr);
     EXPECT_FALSE(dev->GetRecords().rts);
@@ -106,7 +108,10 @@ TEST_F(ConnectionTest, FlowControlAndFastRatesWarnInOrder) {
 
     win.memoLog->clear();
     ClickConnect("COM3", "128000");
-    EXPECT_EQ(LogTexts(), (std::vector<QString>{kRtsWarning, kFtdiWarning}));
+    EXPECT_EQ(LogTexts(),
+              (std::vector<QString>{kRtsWarning, kFtdiWarning,
+                                    "Connected to COM3 at 128000 baud, 8N1, flow control "
+                                    "RTS/CTS, DTR off, RTS by flow control"}));
     EXPECT_TRUE(dev->GetRecords().settings.back().Flags & kDcbOutxCtsFlow);
 
     // Switching it off while connected applies at once.
@@ -150,9 +155,10 @@ TEST_F(ConnectionTest, LosingTheDeviceDisconnectsAsIfDisconnectWerePressed) {
     EXPECT_FALSE(win.btnSend->isEnabled());
     EXPECT_TRUE(win.cbxPort->isEnabled());
     ASSERT_EQ(Log().size(), 2u);
-    EXPECT_EQ(Log()[0].text, "Port COM3 was lost (device removed?)");
-    EXPECT_EQ(Log()[0].color, kRed);
-    EXPECT_EQ(Log()[1].text, "Waiting for COM3 to come back");
+    EXPECT_EQ(Log()[0].text, "Disconnected from COM3");
+    EXPECT_EQ(Log()[1].text, "Port COM3 was lost (device removed?)");
+    EXPECT_EQ(Log()[1].color, kRed);
+    EXPECT_EQ(Log()[2].text, "Waiting for COM3 to come back");
     EXPECT_TRUE(dialogs.Warnings().empty());
     EXPECT_EQ(host.ActiveTimerCount(), 1u);  // the port list's watch, not the driver's polling
 

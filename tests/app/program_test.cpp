@@ -87,6 +87,12 @@ TEST(Program, OptionsAndAnOrderlyCloseOnSigterm) {
     EXPECT_TRUE(output().contains("SIM-BOARD\t")) << output().toStdString();
     ProgramRun bad = RunProgram(exe.toStdString(), {"--baud", "fast"}, false, out);
     EXPECT_EQ(WEXITSTATUS(bad.status), 2);
+    for (const char* wrong : {"9N1", "8X1", "8N3", "8N"}) {
+        ProgramRun badFormat = RunProgram(exe.toStdString(), {"--format", wrong}, false, out);
+        EXPECT_EQ(WEXITSTATUS(badFormat.status), 2) << wrong;
+    }
+    ProgramRun badDtr = RunProgram(exe.toStdString(), {"--dtr", "high"}, false, out);
+    EXPECT_EQ(WEXITSTATUS(badDtr.status), 2);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("tool_terminal.ini")));
 
     QFile screens(dir.filePath("screens.json"));
@@ -95,7 +101,7 @@ TEST(Program, OptionsAndAnOrderlyCloseOnSigterm) {
                       "height": 1080, "logicalDpi": 96}]})");
     screens.close();
     ProgramRun term =
-        RunProgram(exe.toStdString(), {"--baud", "57600"}, true, out,
+        RunProgram(exe.toStdString(), {"--baud", "57600", "--format=7E1", "--dtr", "on"}, true, out,
                    "QT_QPA_PLATFORM=offscreen:configfile=" + screens.fileName().toStdString());
     ASSERT_TRUE(WIFEXITED(term.status)) << "killed by signal " << WTERMSIG(term.status);
     EXPECT_EQ(WEXITSTATUS(term.status), 0);
@@ -103,6 +109,8 @@ TEST(Program, OptionsAndAnOrderlyCloseOnSigterm) {
     EXPECT_EQ(ini.ReadInteger("WINDOWS", "W", 0), 1035);
     // The baud rate of the command line was for that run only.
     EXPECT_EQ(ini.ReadInteger("UART", "BAUDRATE", 0), 9600);
+    EXPECT_EQ(ini.ReadString("LINE", "FORMAT", ""), "8N1");
+    EXPECT_FALSE(ini.ReadBool("LINE", "DTR", true));
 }
 
 // On a first start on a small screen the window is made to fit it, the log and Exit included.

@@ -79,6 +79,22 @@ TEST(BoardShell, EchoesEveryByteAndEditsWithBackspace) {
     EXPECT_EQ(out2.substr(BoardShell::kMaxLine, 4), "\a\a\a\n");
 }
 
+TEST(BoardShell, ArrowKeysWalkTheLinesTypedBefore) {
+    const std::string unknown = "unknown command: %s (type help for the list)\r\n> ";
+    auto answer = [&](const char* word) {
+        std::string s = unknown;
+        return s.replace(s.find("%s"), 2, word);
+    };
+    // Up brings the last line back in place of what is typed; Enter runs it again.
+    EXPECT_EQ(Shell("one\ntwo\nxy\x1b[A\x1b[A\n"),
+              "one\n" + answer("one") + "two\n" + answer("two") +
+                  "xy\b \b\b \btwo\b \b\b \b\b \bone\n" + answer("one"));
+    // Down past the newest brings back the line being typed; the xterm's SS3 form works too.
+    EXPECT_EQ(Shell("a\nb\x1bOA\x1b[B\n"), "a\n" + answer("a") + "b\b \ba\b \bb\n" + answer("b"));
+    // No history: nothing moves. Other sequences (Left, F5, Delete) never reach the line.
+    EXPECT_EQ(Shell("\x1b[Aq\x1b[D\x1b[15~\x1b[3~\n"), "q\n" + answer("q"));
+}
+
 TEST(BoardShell, LineEndsAndUnknownCommands) {
     EXPECT_EQ(Shell("frobnicate 12\n"),
               "frobnicate 12\nunknown command: frobnicate (type help for the list)\r\n> ");
@@ -188,6 +204,65 @@ TEST(BoardShell, CtrlCStopsAStreamAndKeepsWhatWasTypedMeanwhile) {
     EXPECT_LT(stop, 12500u);
     // The "l" typed during the stream was kept; "s" completed it after the prompt.
     EXPECT_EQ(out.substr(stop + 8, 4), "ls\nd");
+}
+
+}  // namespace
+}  // namespace corvel
+
+namespace corvel {
+namespace {
+
+// A line whose control lines change at given moments of the fake clock.
+struct ControlScriptLink : ScriptLink {
+    std::vector<std::pair<std::uint64_t, ControlLines>> controls;
+    ModemStatus inputs{true, false, false, false};
+    ControlLines Control() override {
+        ControlLines now;
+        for (const auto& [at, c] : controls)
+            if (at <= this->now) now = c;
+        return now;
+    }
+    ModemStatus ModemInputs() override { return inputs; }
+    void SetModemInputs(const ModemStatus& lines) override { inputs = lines; }
+};
+
+TEST(BoardShell, RestartsOnAResetPulseReportsABreakAndDrivesTheModemInputs) {
+    ControlScriptLink link;
+    link.line.baud = 9600;  // the stream takes fake seconds, so the pulse lands inside it
+    link.Type(0, "stream 1000000\n");
+    ControlLines pulsed;
+    pulsed.dtrRises = 1;  // DTR went on (and maybe off again) meanwhile
+    link.controls.emplace_back(1000, pulsed);
+    link.Type(2000, "line cts off\nline dcd on\nline ri blink\n");
+    ControlLines broke = pulsed;
+    broke.dtr = true;
+    broke.breaks = 1;
+    broke.lastBreakMs = 250;
+    link.controls.emplace_back(3000, broke);
+    link.Type(3100, "ab");
+    link.Type(4000, "\n");
+    const std::string out = Shell(link);
+
+    const std::string banner =
+        "\r\nCorvel virtual board restarted (reset by DTR)\r\n4096 KB of RAM for files. Type "
+        "help for the commands.\r\n> ";
+    const auto at = out.find(banner);
+    ASSERT_NE(at, std::string::npos) << out.substr(0, 200);
+    // The stream stopped at the reset, without a ^C, about 1 s of 9600 baud in.
+    EXPECT_EQ(out.find("^C"), std::string::npos);
+    EXPECT_GT(at, 800u);
+    EXPECT_LT(at, 1100u);
+    EXPECT_EQ(out.substr(at + banner.size()),
+              "line cts off\n"
+              "from the terminal: DTR off, RTS off\r\n"
+              "to the terminal:   CTS off, DSR off, DCD off, RI off\r\n> "
+              "line dcd on\n"
+              "from the terminal: DTR off, RTS off\r\n"
+              "to the terminal:   CTS off, DSR off, DCD on, RI off\r\n> "
+              "line ri blink\nusage: line [cts|dsr|dcd|ri on|off]\r\n> "
+              "\r\nBREAK received (250 ms)\r\n> ab\nunknown command: ab (type help for the "
+              "list)\r\n> ");
+    EXPECT_EQ(link.inputs, (ModemStatus{false, false, true, false}));
 }
 
 }  // namespace

@@ -182,6 +182,30 @@ TEST(VirtualBoard, StopsPromptlyWhateverItIsDoing) {
     }
 }
 
+TEST(VirtualBoard, FollowsTheTerminalsControlLines) {
+    Bench bench;
+    TCommPortDriver& d = bench.term->driver;
+    ASSERT_TRUE(d.PulseLine(TComPortLine::DTR, true, 20));
+    EXPECT_NE(bench.term->ReadUntil("commands.\r\n> ").find("restarted (reset by DTR)"),
+              std::string::npos);
+    while (d.PulseActive()) bench.term->host.ProcessMessages();
+
+    ASSERT_TRUE(d.SendBreak(30));
+    while (d.BreakActive()) bench.term->host.ProcessMessages();
+    const std::string reported = bench.term->ReadUntil("> ");
+    EXPECT_NE(reported.find("BREAK received ("), std::string::npos) << reported;
+
+    bench.term->Type("line cts off\n");
+    bench.term->ReadUntil("> ");
+    ModemStatus st;
+    ASSERT_TRUE(d.GetModemStatus(st));
+    EXPECT_FALSE(st.cts);
+    bench.term->Type("line dcd on\n");
+    bench.term->ReadUntil("> ");
+    ASSERT_TRUE(d.GetModemStatus(st));
+    EXPECT_TRUE(st.dcd);
+}
+
 TEST(Ports, ListAndOpenTheSimulatedPorts) {
     const auto ports = ScanAllPorts();
     ASSERT_GE(ports.size(), 2u);

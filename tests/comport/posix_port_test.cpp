@@ -16,6 +16,20 @@
 #include "comport/posix_termios.h"
 #include "host/std_host.h"
 
+#ifdef CORVEL_WRAP_TCSETATTR
+// The test binary is linked with --wrap=tcsetattr: every termios the port layer hands the kernel
+// is recorded here. A pty forces 8 data bits and clears parity enable, so what was asked for can
+// only be proved at this boundary, not read back.
+termios g_tcsetattrAsked{};
+int g_tcsetattrCalls = 0;
+extern "C" int __real_tcsetattr(int fd, int action, const termios* t);
+extern "C" int __wrap_tcsetattr(int fd, int action, const termios* t) {
+    g_tcsetattrAsked = *t;
+    ++g_tcsetattrCalls;
+    return __real_tcsetattr(fd, action, t);
+}
+#endif
+
 namespace corvel {
 namespace {
 
@@ -117,37 +131,100 @@ TEST(PosixPort, BytesFlowBothWaysOnARawLine) {
     EXPECT_EQ(io->Read(buf, 1), -1);
 }
 
-TEST(PosixPort, LineFormatAndAnyRateAreApplied) {
+TEST(PosixPort, AnyRateIsAppliedAndReadBack) {
     Pty pty;
     auto io = MakeSystemPortIo();
     ASSERT_TRUE(io->Open(pty.path));
-    LineSettingsRecord r = Record(250000);
-    r.ByteSize = 7;
-    r.Parity = 3;    // mark
-    r.StopBits = 1;  // 1.5 becomes 2
-    r.Flags |= kDcbOutxCtsFlow | kDcbRtsControlHandshake | kDcbOutX | kDcbInX;
-    ASSERT_TRUE(io->ApplySettings(r)) << io->LastErrorMessage();
+    ASSERT_TRUE(io->ApplySettings(Record(250000))) << io->LastErrorMessage();
     const int fd = static_cast<int>(io->Handle());
     std::uint32_t rate = 0;
     ASSERT_EQ(GetBaudRate(fd, rate), 0);
     EXPECT_EQ(rate, 250000u);
-    termios t{};
-    ASSERT_EQ(::tcgetattr(fd, &t), 0);
-    // A pty forces 8 data bits and no parity enable; the rest of the format sticks.
-    EXPECT_TRUE(t.c_cflag & PARODD);
-    EXPECT_TRUE(t.c_cflag & CMSPAR);
-    EXPECT_TRUE(t.c_cflag & CSTOPB);
-    EXPECT_TRUE(t.c_cflag & CRTSCTS);
-    EXPECT_TRUE(t.c_iflag & IXON);
-    EXPECT_TRUE(t.c_iflag & IXOFF);
-
-    // Back to a standard rate and 8N1 from the same port: nothing of the old format survives.
     ASSERT_TRUE(io->ApplySettings(Record(9600)));
     ASSERT_EQ(GetBaudRate(fd, rate), 0);
     EXPECT_EQ(rate, 9600u);
-    ASSERT_EQ(::tcgetattr(fd, &t), 0);
-    EXPECT_FALSE(t.c_cflag & (PARENB | CSTOPB | CRTSCTS | CMSPAR));
-    EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
+}
+
+#ifdef CORVEL_WRAP_TCSETATTR
+TEST(PosixPort, EveryFormatAndFlowIsAskedForAndWhatThePtyKeepsIsChecked) {
+    Pty pty;
+    // A descriptor of the same pty, opened before the port takes it exclusively.
+    const int held = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(held, 0);
+    auto io = MakeSystemPortIo();
+    ASSERT_TRUE(io->Open(pty.path));
+    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    const tcflag_t parities[] = {0, PARENB | PARODD, PARENB, PARENB | PARODD | CMSPAR,
+                                 PARENB | CMSPAR};
+    const char letters[] = "NOEMS";
+    int combinations = 0;
+    for (std::uint8_t bits = 5; bits <= 8; ++bits) {
+        for (std::uint8_t parity = 0; parity <= 4; ++parity) {
+            for (std::uint8_t stop = 0; stop <= 2; ++stop) {
+                for (int flow = 0; flow < 4; ++flow) {
+                    LineSettingsRecord r = Record(19200);
+                    r.ByteSize = bits;
+                    r.Parity = parity;
+                    r.StopBits = stop;
+                    if (flow & 1) r.Flags |= kDcbOutxCtsFlow | kDcbRtsControlHandshake;
+                    if (flow & 2) r.Flags |= kDcbOutX | kDcbInX;
+                    const std::string what = std::to_string(bits) + letters[parity] +
+                                             std::to_string(stop) + " flow " + std::to_string(flow);
+                    g_tcsetattrCalls = 0;
+                    const bool ok = io->ApplySettings(r);
+                    ASSERT_EQ(g_tcsetattrCalls, 1) << what;
+                    // What was asked of the kernel: the whole format.
+                    const termios& a = g_tcsetattrAsked;
+                    EXPECT_EQ(a.c_cflag & CSIZE, sizes[bits - 5]) << what;
+                    EXPECT_EQ(a.c_cflag & (PARENB | PARODD | CMSPAR), parities[parity]) << what;
+                    EXPECT_EQ((a.c_cflag & CSTOPB) != 0, stop != 0) << what;
+                    EXPECT_EQ((a.c_cflag & CRTSCTS) != 0, (flow & 1) != 0) << what;
+                    EXPECT_EQ((a.c_iflag & (IXON | IXOFF)) != 0, (flow & 2) != 0) << what;
+                    // What the pty kept, read through the other descriptor.
+                    termios k{};
+                    ASSERT_EQ(::tcgetattr(held, &k), 0);
+                    EXPECT_EQ(k.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS),
+                              a.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS))
+                        << what;
+                    EXPECT_EQ(k.c_iflag & (IXON | IXOFF), a.c_iflag & (IXON | IXOFF)) << what;
+                    EXPECT_EQ(k.c_cflag & CSIZE, static_cast<tcflag_t>(CS8)) << what;
+                    EXPECT_FALSE(k.c_cflag & PARENB) << what;
+                    // The pty's 8N1 is a refusal of anything else, reported with both formats.
+                    EXPECT_EQ(ok, bits == 8 && parity == 0) << what;
+                    if (!ok) {
+                        const std::string m = io->LastErrorMessage();
+                        EXPECT_NE(m.find("refused " + TermiosFormatName(a)), std::string::npos)
+                            << m;
+                        EXPECT_NE(m.find("runs " + TermiosFormatName(k)), std::string::npos) << m;
+                    }
+                    EXPECT_EQ(!io->SettingsNote().empty(), ok && stop == 1) << what;
+                    ++combinations;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(combinations, 240);
+    ::close(held);
+}
+#endif
+
+TEST(PosixPort, BreakIsSetAndClearedAndAPtyHasNoModemStatus) {
+    Pty pty;
+    auto io = MakeSystemPortIo();
+    ASSERT_TRUE(io->Open(pty.path));
+    // A pty takes the BREAK ioctls without effect: the far end sees nothing of them.
+    EXPECT_TRUE(io->SetBreak(true)) << io->LastErrorMessage();
+    EXPECT_TRUE(io->SetBreak(false)) << io->LastErrorMessage();
+    ModemStatus status;
+    EXPECT_FALSE(io->GetModemStatus(status));
+    EXPECT_EQ(io->LastErrorKind(), PortErrorKind::Other);
+    EXPECT_NE(io->LastErrorMessage().find("modem lines"), std::string::npos);
+    // Still a working port.
+    const std::uint8_t x = 'x';
+    EXPECT_EQ(io->Write(&x, 1), 1);
+    EXPECT_EQ(pty.Receive(1), "x");
+    io->Close();
+    EXPECT_FALSE(io->SetBreak(true));
 }
 
 TEST(PosixPort, RecordBecomesARawTermios) {

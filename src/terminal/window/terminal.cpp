@@ -52,10 +52,12 @@
 #include "terminal/window/elapsed_clock.h"
 #include "terminal/window/file_transfer.h"
 #include "terminal/window/key_chars.h"
+#include "terminal/window/line_control.h"
 #include "terminal/window/port_watch.h"
 #include "terminal/window/qt_host.h"
 #include "terminal/window/rx_view.h"
 #include "terminal/window/status_fields.h"
+#include "terminal/window/send_control.h"
 
 namespace corvel {
 
@@ -135,16 +137,21 @@ TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
         *this, *host_, options_.scanPorts ? options_.scanPorts : ScanAllPorts,
         options_.describePorts ? options_.describePorts : DescribeSystemPorts);
     FormCreate();
+    lineControl = std::make_unique<LineControl>(*this, options_.line);
     // After start-up, so restoring the selected list is not taken for the user's choice.
     commandLists = std::make_unique<CommandLists>(*this);
     displayMenus = std::make_unique<DisplayMenus>(*this);
+    sendControl = std::make_unique<SendControl>(*this);
 }
 
 TfrmTerminal::~TfrmTerminal() {
     FormDestroy();
+    // Its paced sender holds a timer of the host.
+    sendControl.reset();
     portWatch.reset();  // its timer lives on the host
     // The driver and the engines use the host and the line boxes: free them while both exist.
     if (uartDriver) uartDriver->SetOnReceiveData({});
+    lineControl.reset();  // stops its timer while the host exists
     uartDriver.reset();
     kmodem.reset();
     rxRender.reset();
@@ -186,7 +193,10 @@ void TfrmTerminal::BuildControls() {
     cbxBaud->setMinimumWidth(110);
     btnConnect = new QPushButton("Connect", tsPort);
     named(btnConnect, "btnConnect");
-    auto* portRow = new QHBoxLayout(tsPort);
+    // A second row below holds the line controls.
+    auto* portPage = new QVBoxLayout(tsPort);
+    auto* portRow = new QHBoxLayout;
+    portPage->addLayout(portRow);
     portRow->addWidget(lblPort);
     portRow->addWidget(cbxPort);
     portRow->addWidget(btnPort);
@@ -780,7 +790,9 @@ void TfrmTerminal::WriteSettingsAtExit() {
     s.send = cbxSend->isChecked();
     s.wordWrap = cbxWordWrap->isChecked();
     s.rtsCts = cbxRTSCTS->isChecked();
-    s.cmdTerminator = rgrCmdTGroup->checkedId();
+    // CR is kept in a key of its own: this one keeps the meaning older files give it.
+    if (rgrCmdTGroup->checkedId() != SendControl::kTerminatorCr)
+        s.cmdTerminator = rgrCmdTGroup->checkedId();
 
     s.memRxColor = memoUartColor;
     s.memRxFont = memoUartFont;
@@ -795,6 +807,8 @@ void TfrmTerminal::WriteSettingsAtExit() {
     s.cmdsBackground = strCmdsColor;
 
     WriteExitSettings(*iniFile, s);
+    lineControl->WriteSettings(*iniFile);
+    if (sendControl) sendControl->WriteSettings(*iniFile);
     portWatch->WriteSettings(*iniFile);
 }
 
@@ -982,6 +996,7 @@ void TfrmTerminal::btnConnectClick() {
     portWatch->ConnectClicked();
     if (btnConnectTag == 1) {
         uartDriver->Disconnect();
+        lineControl->AfterDisconnect();
         EnableControls(false, true);
         cbxPort->setEnabled(true);
         btnPort->setEnabled(true);
@@ -1010,6 +1025,7 @@ void TfrmTerminal::btnConnectClick() {
     uartDriver->SetComPort(ToStd(portText));
     uartDriver->SetComPortSpeed(static_cast<std::uint32_t>(*baud));
     lostReportQueued_ = false;
+    lineControl->BeforeConnect();
     if (!uartDriver->Connect()) {
         if (portWatch->Reconnecting()) return;  // quietly: the watch tries again
         dialogs_->Warning(this, QString("Port %1 is already in use or is not available%2")
@@ -1019,6 +1035,7 @@ void TfrmTerminal::btnConnectClick() {
     cbxRTSCTSClick();
     if (uartDriver->ComPortSpeed() > 115200)
         print_Log(ColorWarning, "ATTENTION: Only FTDIs support speeds above 115200 baudrate");
+    lineControl->AfterConnect();
     EnableControls(true, true);
     cbxPort->setEnabled(false);
     btnPort->setEnabled(false);
@@ -1082,7 +1099,8 @@ void TfrmTerminal::EnableControls(bool a, bool b) {
 // Send path
 
 void TfrmTerminal::rgrCmdTClick() {
-    SendTerminator = rgrCmdTGroup->checkedId() == 0 ? std::string("\n") : std::string("\r\n");
+    const int id = rgrCmdTGroup->checkedId();
+    SendTerminator = id == 0 ? "\n" : id == SendControl::kTerminatorCr ? "\r" : "\r\n";
 }
 
 void TfrmTerminal::edtSendChange() {
@@ -1097,13 +1115,25 @@ void TfrmTerminal::SetDefaultButton(const QString& name) {
 void TfrmTerminal::keyPressEvent(QKeyEvent* event) {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && sendIsDefault_ &&
         btnSend->isEnabled() && btnSend->isVisible()) {
-        btnSend->click();
+        // While a paced send runs the button stops it; Enter still sends the line after it.
+        if (sendControl && sendControl->Busy())
+            RunHandler([this] { SendEditLine(); });
+        else
+            btnSend->click();
         return;
     }
     QMainWindow::keyPressEvent(event);
 }
 
 void TfrmTerminal::btnSendClick() {
+    if (sendControl && sendControl->Busy()) {
+        sendControl->Stop();
+        return;
+    }
+    SendEditLine();
+}
+
+void TfrmTerminal::SendEditLine() {
     if (fileTransferActive) {
         print_Log(ColorWarning, "Command ignored, there are an file being transferred");
         return;
@@ -1111,12 +1141,7 @@ void TfrmTerminal::btnSendClick() {
     if (!uartDriver->Connected()) return;
     const QString text = edtSend->text();
     if (text.isEmpty()) return;
-    std::string bytes = Utf8ToAnsi(ToStd(text));
-    if (cbxSend->isChecked()) bytes += SendTerminator;
-    const auto size = static_cast<std::int32_t>(bytes.size());
-    const std::int32_t sent =
-        uartDriver->SendData(reinterpret_cast<const std::uint8_t*>(bytes.data()), size);
-    ReportShortSend(sent, size);
+    sendControl->SendCommand(text, true);
 }
 
 // A line held off longer than the driver's output time-out drops the rest of the text.
@@ -1141,8 +1166,7 @@ void TfrmTerminal::memoUartKeyPress(char16_t ch) {
     }
     if (cbxRet->isChecked() && ch == 13) ch = 10;
     if (uartDriver->Connected()) {
-        const std::uint8_t byte = static_cast<std::uint8_t>(ch & 0xFF);
-        ReportShortSend(uartDriver->SendData(&byte, 1), 1);
+        sendControl->SendTyped(static_cast<std::uint8_t>(ch & 0xFF));
     } else {
         print_Log(ColorWarning, "UART disconnected");
     }
@@ -1159,6 +1183,7 @@ bool TfrmTerminal::eventFilter(QObject* watched, QEvent* event) {
             }
         } else if (event->type() == QEvent::KeyPress) {
             auto* ke = static_cast<QKeyEvent*>(event);
+            if (sendControl && sendControl->ReceiveWindowKey(ke)) return true;
             const std::u16string chars = CharactersOf(ke);
             const bool consumed = memoUartKeyDown(ke->key(), ke->modifiers(), !chars.empty());
             if (chars.empty()) return consumed;

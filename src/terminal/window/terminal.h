@@ -25,6 +25,7 @@
 #include "kmodem/u_kmodem.h"
 #include "terminal/cmds_file.h"
 #include "terminal/font_record.h"
+#include "terminal/line_settings.h"
 #include "terminal/receive_listeners.h"
 #include "terminal/rx_render.h"
 #include "terminal/settings.h"
@@ -52,9 +53,11 @@ class CommandLists;
 class Dialogs;
 class DisplayMenus;
 class ElapsedClock;
+class LineControl;
 class RxView;
 class PortWatch;
 class StatusFields;
+class SendControl;
 class tFileTransfer;
 
 struct TerminalOptions {
@@ -76,6 +79,7 @@ struct TerminalOptions {
     // From the command line: used for this run instead of the remembered values.
     std::optional<QString> port;
     std::optional<QString> baud;
+    LineOverrides line;
     bool connectAtStart = false;
 };
 
@@ -134,6 +138,8 @@ class TfrmTerminal : public QMainWindow {
         return sendIsDefault_;
     }
     void btnSendClick();
+    // The send line's text as a command (btnSendClick when no paced send runs).
+    void SendEditLine();
     // True when the key was consumed (it then has no effect in the receive window).
     bool memoUartKeyDown(int key, Qt::KeyboardModifiers modifiers, bool producesCharacter);
     void memoUartKeyPress(char16_t ch);
@@ -143,6 +149,9 @@ class TfrmTerminal : public QMainWindow {
     void btnTxFileClick();
     void btnRxFileClick();
     std::unique_ptr<tFileTransfer> fileTransfer;
+
+    // --- Formats, paste, terminal keys, history, pacing and echo of what is sent ---
+    std::unique_ptr<SendControl> sendControl;
 
     // --- Command lists (operated by commandLists) ---
     std::unique_ptr<CommandLists> commandLists;
@@ -253,6 +262,8 @@ class TfrmTerminal : public QMainWindow {
     QTimer* timeCalcByteRate = nullptr;
     // The status bar's named fields; each part of the window sets its own.
     std::unique_ptr<StatusFields> status;
+    // Frame format, flow control, DTR/RTS, reset pulse, BREAK, modem lines.
+    std::unique_ptr<LineControl> lineControl;
     // Port descriptions, the remembered device, hot-plug and the automatic reconnect.
     std::unique_ptr<PortWatch> portWatch;
     // Filled and handled by displayMenus (popMenu1-3) and commandLists (popFiles, popCmds).
