@@ -74,6 +74,7 @@ TEST_F(PortWatchTest, ReconnectsWithTheSameSettingsAndShowsWhatTheBoardSaysFirst
     EXPECT_EQ(w->btnConnectTag, 0);
     EXPECT_TRUE(dialogs.Warnings().empty());
 
+    w->cbxBaud->setEditText("fast");  // typed meanwhile: no box, the old rate is used
     PlugIn("COM3");
     Rescan();
     ASSERT_EQ(w->btnConnectTag, 1);
@@ -163,10 +164,10 @@ TEST_F(PortWatchTest, TheListFollowsDevicesButNotUnderAnOpenPopup) {
     w->cbxPort->setEditText("COM");
     w->cbxPort->showPopup();
     scan = {"COM3", "COM8"};
-    Rescan();
+    host.Advance(PortWatch::kIdleRescanMs);
     EXPECT_EQ(w->cbxPort->count(), 3);  // held back while the user picks
     w->cbxPort->hidePopup();
-    Rescan();
+    host.Advance(PortWatch::kRescanMs);
     ASSERT_EQ(w->cbxPort->count(), 2);
     EXPECT_EQ(w->cbxPort->itemText(1), "COM8");
     EXPECT_EQ(w->cbxPort->currentText(), "COM");  // what the user typed stays

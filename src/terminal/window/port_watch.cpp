@@ -1,8 +1,11 @@
 #include "terminal/window/port_watch.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <algorithm>
@@ -67,7 +70,25 @@ void PortWatch::Start(bool followDevice) {
         w_.printf_Log(w_.ColorMessage, "%s is now at %s (was %s)", deviceName_.c_str(), now.c_str(),
                       shown.c_str());
     }
-    timer_ = host_.StartTimer(kRescanMs, [this] { Rescan(); });
+    // Where the system keeps device nodes (not on Windows), a change there is worth a scan now.
+    for (const char* dir : {"/dev", "/dev/pts"}) {
+        if (!QFileInfo(dir).isDir()) continue;
+        if (!devWatch_) {
+            devWatch_ = new QFileSystemWatcher(this);
+            connect(devWatch_, &QFileSystemWatcher::directoryChanged, this,
+                    [this] { devChanged_ = true; });
+        }
+        devWatch_->addPath(dir);
+    }
+    timer_ = host_.StartTimer(kRescanMs, [this] { Tick(); });
+}
+
+void PortWatch::Tick() {
+    idleMs_ += kRescanMs;
+    if (!watching_ && !devChanged_ && !pendingRebuild_ && idleMs_ < kIdleRescanMs) return;
+    devChanged_ = false;
+    idleMs_ = 0;
+    Rescan();
 }
 
 void PortWatch::WriteSettings(tIniFile& ini) const {
@@ -171,6 +192,7 @@ void PortWatch::PortLost(const std::string& port) {
     if (!AutoReconnect()) return;
     watching_ = true;
     lostPort_ = port;
+    lostBaud_ = w_.uartDriver->ComPortSpeed();
     const std::string who = deviceName_.empty() ? port : deviceName_;
     w_.status->Set(kStatusKey, Q("waiting for " + who));
     w_.printf_Log(w_.ColorMessage, "Waiting for %s to come back", who.c_str());
@@ -183,22 +205,31 @@ void PortWatch::StopWatching() {
 }
 
 void PortWatch::TryReconnect(const std::vector<PortInfo>& infos) {
-    // A transfer ended by the loss is still unwinding inside its own loop; let it finish.
-    if (w_.fileTransferActive || w_.btnConnectTag == 1) return;
+    // A transfer ended by the loss is still unwinding inside its own loop; let it finish. The
+    // settings dialog may only run while disconnected: wait until it is closed.
+    if (w_.fileTransferActive || w_.btnConnectTag == 1 || QApplication::activeModalWidget()) return;
     std::string target;
     if (!identity_.Empty()) {
         target = FindDevice(infos);
     } else if (std::find(names_.begin(), names_.end(), lostPort_) != names_.end()) {
         target = lostPort_;
     }
-    if (target.empty()) return;
+    // Only a listed port passes the connect's own check; one held back under an open popup waits.
+    if (target.empty() ||
+        w_.cbxPort->findText(Q(target), Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
+        return;
     const QString before = w_.cbxPort->currentText();
+    const QString baudBefore = w_.cbxBaud->currentText();
     w_.cbxPort->setEditText(Q(target));
+    // The same settings as before the loss, whatever was typed into the baud box meanwhile.
+    w_.cbxBaud->setEditText(QString::number(lostBaud_));
     reconnecting_ = true;
     w_.btnConnectClick();
     reconnecting_ = false;
     if (w_.btnConnectTag != 1) {
-        w_.cbxPort->setEditText(before);  // not ready yet (udev still setting permissions...)
+        // Not ready yet (udev still setting permissions...): the boxes show what they showed.
+        w_.cbxPort->setEditText(before);
+        w_.cbxBaud->setEditText(baudBefore);
         return;
     }
     StopWatching();

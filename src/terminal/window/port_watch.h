@@ -4,8 +4,9 @@
 // name is still found, a list that follows devices as they come and go, and the automatic
 // reconnect after a port is lost ("Reconnect automatically", remembered, on by default).
 //
-// Watching is a cheap periodic rescan on the host's timer: it works the same on every system and
-// in tests on the fake clock. A user's click on Connect/Disconnect stops the watching, as does
+// Watching is a rescan on the host's timer, prompted by changes in /dev where there is one and
+// made every few seconds anyway: it works the same on every system and in tests on the fake
+// clock. A user's click on Connect/Disconnect stops the watching, as does
 // unchecking the option; a transfer that the loss ended is not restarted.
 
 #include <QObject>
@@ -18,6 +19,7 @@
 #include "host/host.h"
 
 class QCheckBox;
+class QFileSystemWatcher;
 
 namespace corvel {
 
@@ -30,7 +32,10 @@ class PortWatch : public QObject {
     using ScanFn = std::function<std::vector<std::string>()>;
     using DescribeFn = std::function<std::vector<PortInfo>(const std::vector<std::string>&)>;
 
+    // While a lost device is awaited the list is read at every tick; otherwise when the system's
+    // device folder changed, and at the latest every kIdleRescanMs (a scan costs a few ms).
     static constexpr std::uint32_t kRescanMs = 500;
+    static constexpr std::uint32_t kIdleRescanMs = 3000;
 
     PortWatch(TfrmTerminal& window, Host& host, ScanFn scan, DescribeFn describe);
     ~PortWatch() override;
@@ -63,6 +68,7 @@ class PortWatch : public QObject {
     QCheckBox* cbxReconnect = nullptr;
 
   private:
+    void Tick();
     void RebuildList(const std::vector<std::string>& names);
     void Describe(const std::vector<PortInfo>& infos);
     // The box's own tool tip: what is behind the port its text names.
@@ -77,13 +83,17 @@ class PortWatch : public QObject {
     ScanFn scan_;
     DescribeFn describe_;
     Host::TimerId timer_ = 0;
+    QFileSystemWatcher* devWatch_ = nullptr;
     std::vector<std::string> names_;  // the list as last shown
     bool pendingRebuild_ = false;     // held back while the user has the list open
+    bool devChanged_ = false;         // a node came or went in /dev since the last scan
+    std::uint32_t idleMs_ = 0;
     UsbIdentity identity_;
     std::string deviceName_;  // for the log and the status bar
     bool watching_ = false;
     bool reconnecting_ = false;
     std::string lostPort_;
+    std::uint32_t lostBaud_ = 0;
 };
 
 }  // namespace corvel
