@@ -33,6 +33,8 @@ void PrintHelp(std::FILE* out) {
                  "                (it is added to the port list if the scan does not find it)\n"
                  "  --baud N      use this baud rate for this run instead of the remembered one\n"
                  "  --connect     connect at start, as if Connect were pressed\n"
+                 "  --capture FILE  keep every byte received in FILE, raw, from each Connect\n"
+                 "                (the first replaces the file, later ones append)\n"
                  "  --help        show this text and exit\n"
                  "  --version     show the version and exit\n"
                  "\n"
@@ -55,6 +57,7 @@ struct Options {
     std::optional<QString> port;
     std::optional<QString> baud;
     bool connect = false;
+    std::optional<QString> capture;
 };
 
 // 0 = run, 1 = exit successfully (help, version), 2 = usage error.
@@ -91,6 +94,12 @@ int ParseOptions(int argc, char** argv, Options& opt) {
                 return 2;
             }
             opt.port = value;
+        } else if (arg == "--capture") {
+            if (!takeValue() || value.isEmpty()) {
+                std::fprintf(stderr, "corvel: --capture needs a file name\n");
+                return 2;
+            }
+            opt.capture = value;
         } else if (arg == "--baud") {
             bool ok = false;
             const qlonglong n = takeValue() ? value.toLongLong(&ok) : 0;
@@ -164,6 +173,7 @@ int main(int argc, char** argv) {
     options.port = opt.port;
     options.baud = opt.baud;
     options.connectAtStart = opt.connect;
+    options.captureFile = opt.capture;
     corvel::TfrmTerminal window(std::move(options));
 
 #if !defined(_WIN32)

@@ -45,6 +45,7 @@
 #include "help/help.h"
 #include "host/codepage.h"
 #include "terminal/window/application.h"
+#include "terminal/window/capture_control.h"
 #include "terminal/window/command_lists.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/display_menus.h"
@@ -133,10 +134,12 @@ TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
     // After start-up, so restoring the selected list is not taken for the user's choice.
     commandLists = std::make_unique<CommandLists>(*this);
     displayMenus = std::make_unique<DisplayMenus>(*this);
+    capture = std::make_unique<CaptureControl>(*this, options_.captureFile);
 }
 
 TfrmTerminal::~TfrmTerminal() {
     FormDestroy();
+    capture.reset();
     // The driver and the engines use the host and the line boxes: free them while both exist.
     if (uartDriver) uartDriver->SetOnReceiveData({});
     uartDriver.reset();
@@ -721,6 +724,7 @@ void TfrmTerminal::FormClose() {
 void TfrmTerminal::FormDestroy() {
     if (destroyed_ || !created_) return;
     destroyed_ = true;
+    if (capture) capture->Disconnected();
     try {
         uartDriver->Disconnect();
     } catch (const std::exception& e) {
@@ -972,6 +976,7 @@ void TfrmTerminal::ScanComPorts() {
 void TfrmTerminal::btnConnectClick() {
     if (btnConnectTag == 1) {
         uartDriver->Disconnect();
+        if (capture) capture->Disconnected();
         EnableControls(false, true);
         cbxPort->setEnabled(true);
         btnPort->setEnabled(true);
@@ -1016,6 +1021,7 @@ void TfrmTerminal::btnConnectClick() {
     memoUart->setFocus();
     btnConnect->setText("Disconnect");
     btnConnectTag = 1;
+    if (capture) capture->Connected();
 }
 
 void TfrmTerminal::ReportPortRefusal() {

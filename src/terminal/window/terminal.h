@@ -47,6 +47,7 @@ class QTimer;
 
 namespace corvel {
 
+class CaptureControl;
 class CommandLists;
 class Dialogs;
 class DisplayMenus;
@@ -73,6 +74,8 @@ struct TerminalOptions {
     std::optional<QString> port;
     std::optional<QString> baud;
     bool connectAtStart = false;
+    // Raw capture into this file from every Connect of this run.
+    std::optional<QString> captureFile;
 };
 
 class TfrmTerminal : public QMainWindow {
@@ -139,6 +142,9 @@ class TfrmTerminal : public QMainWindow {
     void btnTxFileClick();
     void btnRxFileClick();
     std::unique_ptr<tFileTransfer> fileTransfer;
+
+    // Capture of the received bytes to a file (its own page).
+    std::unique_ptr<CaptureControl> capture;
 
     // --- Command lists (operated by commandLists) ---
     std::unique_ptr<CommandLists> commandLists;
