@@ -26,9 +26,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -41,6 +43,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,6 +52,7 @@
 #include <vector>
 
 #include "terminal/window/application.h"
+#include "terminal/window/capture_control.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/file_transfer.h"
 #include "terminal/window/rx_view.h"
@@ -154,6 +159,7 @@ struct Args {
     int samples = 30;
     double maxSeconds = 60;
     std::string pacing = "paced";
+    std::string capture;  // flood: raw capture into this file while flooded
 };
 
 Args Parse(int argc, char** argv) {
@@ -176,6 +182,8 @@ Args Parse(int argc, char** argv) {
             a.lines = static_cast<std::size_t>(std::atoll(v)), ++i;
         } else if (k == "--max-seconds") {
             a.maxSeconds = std::atof(v), ++i;
+        } else if (k == "--capture") {
+            a.capture = v, ++i;
         } else if (k == "--unpaced") {
             a.pacing = "unpaced";
         } else if (k == "--samples") {
@@ -384,6 +392,19 @@ int Flood(const Args& a) {
         return 1;
     }
     QApplication::processEvents();
+    if (!a.capture.empty()) {
+        corvel::CaptureControl& c = *win.w->capture;
+        c.cbxCaptureNaming->setCurrentIndex(0);
+        c.edtCaptureFile->setText(QString::fromStdString(a.capture));
+        emit c.edtCaptureFile->editingFinished();
+        c.rbCaptureRaw->setChecked(true);
+        c.cbxCaptureAppend->setChecked(false);
+        c.cbxCapture->click();
+        if (!c.Capturing()) {
+            std::fprintf(stderr, "window_bench: cannot capture to %s\n", a.capture.c_str());
+            return 1;
+        }
+    }
 
     Probe probe;
     std::atomic<bool> stopProbe{false};
@@ -457,6 +478,14 @@ int Flood(const Args& a) {
         a.view.c_str(), data.size(), complete ? 1 : 0, secs, delivered / secs / 1e6,
         (cpu1 - cpu0 - feederCpu - probeCpu) / secs * 100.0, rss1 - rss0,
         static_cast<double>(rss1 - rss0) / delivered, win.w->memoUart->LineCount());
+    if (!a.capture.empty()) {
+        win.w->capture->Disconnected();
+        std::ifstream f(a.capture, std::ios::binary);
+        const std::string got((std::istreambuf_iterator<char>(f)), {});
+        const std::size_t n = std::min<std::size_t>(win.delivered.load(), data.size());
+        std::printf("capture_bytes=%zu\ncapture_identical=%d\n", got.size(),
+                    got.size() == n && std::equal(got.begin(), got.end(), data.begin()) ? 1 : 0);
+    }
     if (a.view == "ascii")
         std::printf("lines_ok=%zu\nlines_sent=%zu\n", IntactLines(win.w->memoUart),
                     (data.size() + kLineBytes - 1) / kLineBytes);
