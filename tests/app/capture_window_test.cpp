@@ -163,3 +163,33 @@ TEST_F(WindowTest, AFailingFileStopsTheCaptureOnceAndReceptionGoesOn) {
 
 }  // namespace
 }  // namespace corvel
+
+namespace corvel {
+namespace {
+
+TEST_F(WindowTest, ANameFromThePortAndTimeInTheChosenFolder) {
+    Open();
+    dialogs.folders = {tmp.path()};
+    w->capture->cbxCaptureNaming->setCurrentIndex(1);
+    QTest::mouseClick(w->capture->btnCaptureFile, Qt::LeftButton);
+    w->capture->rbCaptureText->setChecked(true);
+    ClickConnect("COM3", "115200");
+    QTest::mouseClick(w->capture->cbxCapture, Qt::LeftButton);
+    ASSERT_TRUE(w->capture->Capturing());
+    const QString path = QString::fromStdString(w->capture->Writer().Options().path);
+    EXPECT_TRUE(path.startsWith(tmp.path() + "/COM3-")) << path.toStdString();
+    dev->RemoteWrite("ready\r\n");
+    Poll();
+    QTest::mouseClick(w->capture->cbxCapture, Qt::LeftButton);
+    EXPECT_FALSE(w->capture->Capturing());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray text = f.readAll();
+    EXPECT_TRUE(text.startsWith("[") && text.endsWith("] ready\n")) << text.toStdString();
+    Close();
+    EXPECT_EQ(Ini().ReadString("CAPTURE", "Naming", ""), "Pattern");
+    EXPECT_EQ(Ini().ReadString("CAPTURE", "Form", ""), "Text");
+}
+
+}  // namespace
+}  // namespace corvel

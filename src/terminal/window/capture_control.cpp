@@ -157,7 +157,10 @@ void CaptureControl::btnCaptureFileClick() {
 
 QString CaptureControl::NextPath() {
     if (cbxCaptureNaming->currentIndex() == 1) {
-        const std::string name = CaptureFileName(w.uartDriver->ComPort(), SystemWallMs());
+        // Before a Connect the driver still names the port of the last one.
+        const std::string port = w.uartDriver->Connected() ? w.uartDriver->ComPort()
+                                                           : w.cbxPort->currentText().toStdString();
+        const std::string name = CaptureFileName(port, SystemWallMs());
         return QFileInfo(folder_).absoluteFilePath() + "/" + QString::fromStdString(name);
     }
     if (file_.isEmpty()) btnCaptureFileClick();
