@@ -28,9 +28,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -44,6 +46,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -52,6 +56,7 @@
 
 #include "terminal/rx_render.h"
 #include "terminal/window/application.h"
+#include "terminal/window/capture_control.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/file_transfer.h"
 #include "terminal/window/plot_view.h"
@@ -165,6 +170,7 @@ struct Args {
     bool ceiling = false;   // flood: first a bare read loop on the same pair
     bool coloured = false;  // flood: lines set in colours
     std::string text;       // flood: receive text options on ("colours", "utf8", both by comma)
+    std::string capture;  // flood: raw capture into this file while flooded
 };
 
 Args Parse(int argc, char** argv) {
@@ -187,6 +193,8 @@ Args Parse(int argc, char** argv) {
             a.lines = static_cast<std::size_t>(std::atoll(v)), ++i;
         } else if (k == "--max-seconds") {
             a.maxSeconds = std::atof(v), ++i;
+        } else if (k == "--capture") {
+            a.capture = v, ++i;
         } else if (k == "--unpaced") {
             a.pacing = "unpaced";
         } else if (k == "--ceiling") {
@@ -458,6 +466,19 @@ int Flood(const Args& a) {
         return 1;
     }
     QApplication::processEvents();
+    if (!a.capture.empty()) {
+        corvel::CaptureControl& c = *win.w->capture;
+        c.cbxCaptureNaming->setCurrentIndex(0);
+        c.edtCaptureFile->setText(QString::fromStdString(a.capture));
+        emit c.edtCaptureFile->editingFinished();
+        c.rbCaptureRaw->setChecked(true);
+        c.cbxCaptureAppend->setChecked(false);
+        c.cbxCapture->click();
+        if (!c.Capturing()) {
+            std::fprintf(stderr, "window_bench: cannot capture to %s\n", a.capture.c_str());
+            return 1;
+        }
+    }
 
     Probe probe;
     std::atomic<bool> stopProbe{false};
@@ -513,6 +534,14 @@ int Flood(const Args& a) {
         (cpu1 - cpu0 - feederCpu - probeCpu) / secs * 100.0, rss1 - rss0,
         static_cast<double>(rss1 - rss0) / delivered, win.w->memoUart->LineCount());
     if (a.ceiling) std::printf("ceiling_mb_per_s=%.2f\n", ceiling);
+    if (!a.capture.empty()) {
+        win.w->capture->Disconnected();
+        std::ifstream f(a.capture, std::ios::binary);
+        const std::string got((std::istreambuf_iterator<char>(f)), {});
+        const std::size_t n = std::min<std::size_t>(win.delivered.load(), data.size());
+        std::printf("capture_bytes=%zu\ncapture_identical=%d\n", got.size(),
+                    got.size() == n && std::equal(got.begin(), got.end(), data.begin()) ? 1 : 0);
+    }
     if (a.view == "ascii")
         std::printf("lines_ok=%zu\nlines_sent=%zu\n", IntactLines(win.w->memoUart),
                     (data.size() + kLineBytes - 1) / kLineBytes);

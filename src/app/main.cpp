@@ -46,6 +46,8 @@ void PrintHelp(std::FILE* out) {
                  "  --list-ports  print the ports present and what is behind each, and exit\n"
                  "  --plot        open the plot window at start (numbers in received lines as\n"
                  "                curves)\n"
+                 "  --capture FILE  keep every byte received in FILE, raw, from each Connect\n"
+                 "                (the first replaces the file, later ones append)\n"
                  "  --help        show this text and exit\n"
                  "  --version     show the version and exit\n"
                  "\n"
@@ -80,6 +82,7 @@ struct Options {
     std::optional<std::uint32_t> charDelay;
     std::optional<std::uint32_t> lineDelay;
     bool localEcho = false;
+    std::optional<QString> capture;
 };
 
 // 0 = run, 1 = exit successfully (help, version), 2 = usage error.
@@ -133,6 +136,12 @@ int ParseOptions(int argc, char** argv, Options& opt) {
                 return 2;
             }
             (arg == "--char-delay" ? opt.charDelay : opt.lineDelay) = static_cast<std::uint32_t>(n);
+        } else if (arg == "--capture") {
+            if (!takeValue() || value.isEmpty()) {
+                std::fprintf(stderr, "corvel: --capture needs a file name\n");
+                return 2;
+            }
+            opt.capture = value;
         } else if (arg == "--baud") {
             bool ok = false;
             const qlonglong n = takeValue() ? value.toLongLong(&ok) : 0;
@@ -228,6 +237,7 @@ int main(int argc, char** argv) {
     options.charDelayMs = opt.charDelay;
     options.lineDelayMs = opt.lineDelay;
     options.localEcho = opt.localEcho;
+    options.captureFile = opt.capture;
     corvel::TfrmTerminal window(std::move(options));
 
 #if !defined(_WIN32)

@@ -46,6 +46,7 @@
 #include "help/help.h"
 #include "host/codepage.h"
 #include "terminal/window/application.h"
+#include "terminal/window/capture_control.h"
 #include "terminal/window/command_lists.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/display_menus.h"
@@ -144,6 +145,7 @@ TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
     displayMenus = std::make_unique<DisplayMenus>(*this);
     sendControl = std::make_unique<SendControl>(*this);
     plotControl = std::make_unique<PlotControl>(*this, options_.showPlot);
+    capture = std::make_unique<CaptureControl>(*this, options_.captureFile);
 }
 
 TfrmTerminal::~TfrmTerminal() {
@@ -151,6 +153,7 @@ TfrmTerminal::~TfrmTerminal() {
     // Its paced sender holds a timer of the host.
     sendControl.reset();
     portWatch.reset();  // its timer lives on the host
+    capture.reset();
     // The driver and the engines use the host and the line boxes: free them while both exist.
     if (uartDriver) uartDriver->SetOnReceiveData({});
     lineControl.reset();  // stops its timer while the host exists
@@ -740,6 +743,7 @@ void TfrmTerminal::FormClose() {
 void TfrmTerminal::FormDestroy() {
     if (destroyed_ || !created_) return;
     destroyed_ = true;
+    if (capture) capture->Disconnected();
     try {
         uartDriver->Disconnect();
     } catch (const std::exception& e) {
@@ -1000,6 +1004,7 @@ void TfrmTerminal::btnConnectClick() {
     if (btnConnectTag == 1) {
         uartDriver->Disconnect();
         lineControl->AfterDisconnect();
+        if (capture) capture->Disconnected();
         EnableControls(false, true);
         cbxPort->setEnabled(true);
         btnPort->setEnabled(true);
@@ -1047,6 +1052,7 @@ void TfrmTerminal::btnConnectClick() {
     btnConnect->setText("Disconnect");
     btnConnectTag = 1;
     portWatch->Connected();
+    if (capture) capture->Connected();
 }
 
 QString TfrmTerminal::ReportPortRefusal() {

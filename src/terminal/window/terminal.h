@@ -49,6 +49,7 @@ class QTimer;
 
 namespace corvel {
 
+class CaptureControl;
 class CommandLists;
 class Dialogs;
 class DisplayMenus;
@@ -87,6 +88,8 @@ struct TerminalOptions {
     std::optional<std::uint32_t> charDelayMs;
     std::optional<std::uint32_t> lineDelayMs;
     bool localEcho = false;
+    // Raw capture into this file from every Connect of this run.
+    std::optional<QString> captureFile;
 };
 
 class TfrmTerminal : public QMainWindow {
@@ -158,6 +161,8 @@ class TfrmTerminal : public QMainWindow {
 
     // --- Formats, paste, terminal keys, history, pacing and echo of what is sent ---
     std::unique_ptr<SendControl> sendControl;
+    // Capture of the received bytes to a file (its own page).
+    std::unique_ptr<CaptureControl> capture;
 
     // --- Command lists (operated by commandLists) ---
     std::unique_ptr<CommandLists> commandLists;
