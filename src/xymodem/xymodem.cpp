@@ -368,6 +368,24 @@ std::int32_t tXymodem::SendEot() {
 // ---------------------------------------------------------------------------------------------
 // Sending
 
+// Every file has been acknowledged by now; some receivers leave without acknowledging the empty
+// block 0 that ends the batch, so only a NAK makes us send it again.
+std::int32_t tXymodem::SendBatchEnd(bool crc) {
+    const std::vector<std::uint8_t> end = XyHeaderBlock({});
+    std::uint8_t frame[3 + 128 + 2] = {XY_SOH, 0, 0xFF};
+    std::memcpy(frame + 3, end.data(), 128);
+    const std::uint16_t sum = XyCrc16(end.data(), 128);
+    frame[131] = crc ? static_cast<std::uint8_t>(sum >> 8) : Sum8(end.data(), 128);
+    frame[132] = static_cast<std::uint8_t>(sum);
+    for (int errors = 0;;) {
+        Put(frame, crc ? 133 : 132);
+        const std::int32_t r = WaitReply(charTimeoutMs * 2);
+        if (r == XY_ACK || r == XY_TIMEOUT) return XY_OK;
+        if (r == XY_USER_CANCEL || r == XY_CANCEL_REMOTE) return r;
+        if (++errors > retries) return XY_RETRIES;
+    }
+}
+
 std::int32_t tXymodem::SendOneFile(const std::string& path, bool ymodem, bool& crc, bool first) {
     XyFileInfo info;
     std::unique_ptr<XyReader> reader = Store().OpenRead(path, info);
@@ -435,7 +453,9 @@ std::int32_t tXymodem::TransmitFiles(const std::vector<std::string>& files) {
     const bool ymodem = protocol == XyProtocol::Ymodem;
     if (files.empty()) return XY_NO_FILE;
     if (!ymodem && files.size() != 1) return XY_ONE_FILE;
-    if (xy_Flush) xy_Flush(true, true);
+    // No purge of the input here: a receiver started first has already asked for the file, and
+    // its request is what we wait for. Stale requests go once the first is taken.
+    if (xy_Flush) xy_Flush(false, true);
     in_.clear();
     inPos_ = 0;
     if (const std::int32_t r = SendStartCommand(); r != XY_OK) return r;
@@ -447,10 +467,7 @@ std::int32_t tXymodem::TransmitFiles(const std::vector<std::string>& files) {
             r = SendOneFile(files[i], ymodem, crc, i == 0);
         if (r == XY_OK && ymodem) {
             r = WaitStart(crc, false);
-            if (r == XY_OK) {
-                const std::vector<std::uint8_t> end = XyHeaderBlock({});
-                r = SendBlock(0, end.data(), end.size(), crc);
-            }
+            if (r == XY_OK) r = SendBatchEnd(crc);
         }
     } catch (...) {
         SendCancel();

@@ -184,6 +184,7 @@ class tXymodem {
     std::int32_t WaitStart(bool& crc, bool quietCheck);
     std::int32_t SendBlock(std::uint8_t number, const std::uint8_t* data, std::size_t n, bool crc);
     std::int32_t SendEot();
+    std::int32_t SendBatchEnd(bool crc);
     std::int32_t SendOneFile(const std::string& path, bool ymodem, bool& crc, bool first);
     std::int32_t ReceiveData(std::unique_ptr<XyWriter>& out, const std::string& path, bool ymodem,
                              bool crc, const XyFileInfo& info);
