@@ -1,15 +1,16 @@
-/* Preloaded into the lrzsz peers on pseudo-terminals. They discard their output queue just before
- * exiting; on a real UART that queue is already on the wire after tcdrain, but on a pty it still
- * holds the last bytes, which the far end then never sees and the transfer hangs. Output flushes
- * become no-ops here; input flushes still happen. */
+/* Preloaded into the lrzsz peers on pseudo-terminals, where two of their flushes lose data that
+ * a real UART would not:
+ * - they discard their output queue just before exiting; on a UART that queue is already on the
+ *   wire after tcdrain, but on a pty it still holds the last bytes, which the far end never sees;
+ * - their receivers discard their input right after each ACK; on a pty the sender's next block
+ *   may already be queued there, so it is thrown away and the run stalls for a retry time-out
+ *   (at random: the same transfer took 1.5 s, 7.6 s or 25.6 s).
+ * Both become no-ops here. Nothing else flushes in these tests, so nothing stale is kept. */
 #define _GNU_SOURCE
-#include <dlfcn.h>
 #include <termios.h>
 
 int tcflush(int fd, int queue) {
-    static int (*real_tcflush)(int, int);
-    if (!real_tcflush) real_tcflush = (int (*)(int, int))dlsym(RTLD_NEXT, "tcflush");
-    if (queue == TCOFLUSH) return 0;
-    if (queue == TCIOFLUSH) queue = TCIFLUSH;
-    return real_tcflush ? real_tcflush(fd, queue) : 0;
+    (void)fd;
+    (void)queue;
+    return 0;
 }

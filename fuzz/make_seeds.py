@@ -197,9 +197,31 @@ def plot_samples():
     }
 
 
+def xymodem_rx():
+    import binascii
+
+    def block(number, data, size=128, crc=True):
+        data = data.ljust(size, b"\x1a")
+        check = binascii.crc_hqx(data, 0).to_bytes(2, "big") if crc else bytes([sum(data) & 0xFF])
+        return bytes([1 if size == 128 else 2, number & 0xFF, 0xFF - (number & 0xFF)]) + data + check
+
+    eot = b"\x04"
+    header = block(0, b"f.bin\x00" + b"300 14760000000\x00")
+    return {
+        "xmodem-sum": bytes([0]) + block(1, pattern(100), crc=False) + eot + eot,
+        "xmodem-crc": bytes([1]) + block(1, pattern(128)) + block(2, pattern(5)) + eot + eot,
+        "xmodem-1k-strip": bytes([2 | 4]) + block(1, pattern(1000), 1024) + eot + eot,
+        "xmodem-repeat": bytes([1]) + block(1, b"a") + block(1, b"a") + eot + eot,
+        "ymodem": bytes([3]) + header + block(1, pattern(300), 1024) + eot + block(0, b""),
+        "ymodem-escape": bytes([3]) + block(0, b"../escape\x005\x00") + block(1, b"x") + eot,
+        "stutter-cancel": bytes([3 | 8]) + header + b"\x18\x18",
+    }
+
+
 def main():
     write("kmodem_rx", kmodem_rx())
     write("kmodem_tx", kmodem_tx())
+    write("xymodem_rx", xymodem_rx())
     write("kmodem_fw", kmodem_fw())
     write("rx_render", rx_render())
     write("settings_file", settings_file())

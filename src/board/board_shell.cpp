@@ -318,7 +318,8 @@ void BoardShell::OnByte(std::uint8_t c) {
         bool crOnly = c == '\r';
         if (crOnly) {
             const std::string word = SplitWord(line).first;
-            if (word == "rx" || word == "tx") {
+            if (word == "rx" || word == "tx" || word == "loadx" || word == "loady" ||
+                word == "sx" || word == "sy") {
                 std::uint8_t next = 0;
                 if (Get(next, kLfWaitMs) == BoardLink::In::Byte) {
                     if (next == '\n') {
@@ -365,6 +366,14 @@ void BoardShell::OnByte(std::uint8_t c) {
 
 void BoardShell::Execute(const std::string& line, bool crOnly) {
     const auto [word, rest] = SplitWord(line);
+    if (word == "loadx" || word == "loady") {
+        CmdXyReceive(word == "loady", rest);
+        return;
+    }
+    if (word == "sx" || word == "sy") {
+        CmdXySend(word == "sy", rest);
+        return;
+    }
     if (word == "rx" || word == "tx") {
         // Nothing may go out before the transfer starts: the terminal reads it as protocol.
         if (word == "rx")
@@ -413,6 +422,10 @@ void BoardShell::CmdHelp() {
          "  rm NAME       delete a file\r\n"
          "  rx [NAME]     receive a file with Kmodem (the terminal sends it)\r\n"
          "  tx [NAME]     send a file with Kmodem (default: the newest file)\r\n"
+         "  loadx [NAME]  receive a file with XMODEM (CRC, 1K or checksum)\r\n"
+         "  loady         receive files with YMODEM, under the sender's names\r\n"
+         "  sx NAME       send a file with XMODEM\r\n"
+         "  sy NAME...    send files with YMODEM\r\n"
          "  ansi          coloured text and the erase sequences\r\n"
          "  log           a firmware log: UTF-8 text, a TAB table, coloured levels\r\n"
          "  stream N      N bytes of numbered text lines, as fast as the line allows\r\n"

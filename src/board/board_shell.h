@@ -17,6 +17,8 @@
 
 namespace corvel {
 
+class tXymodem;
+
 // The board's RAM disk. One board uses it at a time.
 struct BoardFiles {
     static constexpr std::size_t kCapacity = 4u << 20;
@@ -119,6 +121,11 @@ class BoardShell {
     void CmdRx(const std::string& name);
     void CmdTx(const std::string& name);
     void CmdUsbReset(const std::string& arg);
+    // XMODEM / YMODEM (board_xymodem.cpp).
+    void CmdXyReceive(bool ymodem, const std::string& name);
+    void CmdXySend(bool ymodem, const std::string& names);
+    void BindXy(tXymodem& xy);
+    void DiscardInput();
 
     BoardLink& link_;
     std::shared_ptr<BoardFiles> files_;

@@ -17,6 +17,8 @@ need bin/corvel
 need bin/corvel-kmodem
 need share/man/man1/corvel.1
 need share/man/man1/corvel-kmodem.1
+need bin/corvel-xfer
+need share/man/man1/corvel-xfer.1
 need share/applications/dev.corvel.Corvel.desktop
 need share/metainfo/dev.corvel.Corvel.metainfo.xml
 need share/icons/hicolor/scalable/apps/dev.corvel.Corvel.svg
@@ -34,5 +36,6 @@ appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/dev.corvel.Cor
 "$prefix/bin/corvel-kmodem" --version | grep -q '2\.6'
 "$prefix/bin/corvel" --version | grep -q '2\.6'
 "$prefix/bin/corvel-kmodem" --help | grep -q -- '--port'
+"$prefix/bin/corvel-xfer" --help | grep -q -- '--protocol'
 "$prefix/bin/corvel" --help | grep -q 'CORVEL_EXTRA_PORTS'
 echo "install tree complete and valid"
