@@ -154,6 +154,31 @@ def cmds_file():
     }
 
 
+def send_format():
+    return {
+        "hex-blanks": b"01 02 ff",
+        "hex-prefixed": b"0x55, 0xAA,0x0d 0X0A",
+        "hex-run": b"55AA0d0a",
+        "hex-odd": b"01 123",
+        "escapes": b"AT\\r\\n\\e[2J\\t\\x41\\\\",
+        "escape-bad": b"ok\\q \\x4",
+        "text-cp1252": "caf\u00e9 \u20ac \\".encode("utf-8"),
+        "bad-utf8": b"\xff\xc3( \\x0",
+    }
+
+
+def port_identity():
+    return {
+        "stored": b"2E8A:000A:00:E66038B713",
+        "stored-no-interface": b"0403:6001::A50285BI",
+        "serial-with-colons": b"1209:0001:02:a:b:c",
+        "composite": b"USB\\VID_2E8A&PID_000A&MI_00\\6&2C5A3D8&0&0000\nUSB\\VID_2E8A&PID_000A\\E660",
+        "ftdi": b"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000",
+        "made-up-serial": b"USB\\VID_1A86&PID_7523\\5&1A2B3C&0&2",
+        "busy": b"/dev/ttyACM0: in use by picocom (process 4242)",
+    }
+
+
 def main():
     write("kmodem_rx", kmodem_rx())
     write("kmodem_tx", kmodem_tx())
@@ -161,6 +186,8 @@ def main():
     write("rx_render", rx_render())
     write("settings_file", settings_file())
     write("cmds_file", cmds_file())
+    write("send_format", send_format())
+    write("port_identity", port_identity())
 
 
 if __name__ == "__main__":

@@ -14,6 +14,8 @@
 #include <unistd.h>
 #endif
 
+#include "board/ports.h"
+#include "comport/port_info.h"
 #include "comport/port_scan.h"
 #include "terminal/line_settings.h"
 #include "terminal/settings_file.h"
@@ -38,6 +40,7 @@ void PrintHelp(std::FILE* out) {
                  "  --dtr on|off  DTR level for this run (applied as the port opens)\n"
                  "  --rts on|off  RTS level for this run (unless RTS/CTS drives it)\n"
                  "  --connect     connect at start, as if Connect were pressed\n"
+                 "  --list-ports  print the ports present and what is behind each, and exit\n"
                  "  --help        show this text and exit\n"
                  "  --version     show the version and exit\n"
                  "\n"
@@ -54,6 +57,13 @@ void PrintHelp(std::FILE* out) {
                  ':',
 #endif
                  corvel::kSettingsFileName);
+}
+
+// One port a line: its name, a TAB, what is behind it (empty when nothing is known).
+void ListPorts() {
+    const std::vector<std::string> names = corvel::ScanAllPorts();
+    for (const corvel::PortInfo& p : corvel::DescribeSystemPorts(names))
+        std::printf("%s\t%s\n", p.name.c_str(), corvel::DescribePort(p).c_str());
 }
 
 struct Options {
@@ -87,6 +97,10 @@ int ParseOptions(int argc, char** argv, Options& opt) {
         }
         if (arg == "--version") {
             std::printf("corvel %s\n", kVersion);
+            return 1;
+        }
+        if (arg == "--list-ports") {
+            ListPorts();
             return 1;
         }
         if (arg == "--connect") {

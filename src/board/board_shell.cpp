@@ -1,5 +1,7 @@
 #include "board/board_shell.h"
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -291,12 +293,27 @@ void BoardShell::OnByte(std::uint8_t c) {
     skipLf_ = false;
     if (c == '\n' && afterCr) return;
 
+    // Up and Down bring back earlier lines; other terminal keys are read and ignored.
+    const ShellKeys::Key key = keys_.Feed(c);
+    if (key != ShellKeys::Key::Byte) {
+        std::string shown;
+        if ((key == ShellKeys::Key::Up || key == ShellKeys::Key::Down) &&
+            history_.Walk(key == ShellKeys::Key::Up, line_, shown)) {
+            std::string redraw;
+            for (std::size_t i = 0; i < line_.size(); ++i) redraw += "\b \b";
+            line_ = shown.substr(0, kMaxLine);
+            Send(redraw + line_);
+        }
+        return;
+    }
+
     if (c == '\r' || c == '\n') {
         // Every byte of a line is echoed once and unchanged: a terminal that sends a start
         // command with echo counts exactly one echo per byte.
         Send(&c, 1);
         const std::string line = line_;
         line_.clear();
+        history_.Add(line);
         bool crOnly = c == '\r';
         if (crOnly) {
             const std::string word = SplitWord(line).first;
@@ -328,6 +345,7 @@ void BoardShell::OnByte(std::uint8_t c) {
     }
     if (c == kCtrlC) {
         line_.clear();
+        history_.Add({});
         Send("^C\r\n");
         Prompt();
         return;
@@ -373,6 +391,9 @@ void BoardShell::Execute(const std::string& line, bool crOnly) {
         CmdLine(rest);
     } else if (word == "stream" || word == "hex") {
         CmdStream(rest, word == "hex");
+    } else if (word == "usb-reset") {
+        CmdUsbReset(rest);
+        return;  // no prompt: the board is gone
     } else {
         Send("unknown command: " + word + " (type help for the list)\r\n");
     }
@@ -394,8 +415,25 @@ void BoardShell::CmdHelp() {
          "  stream N      N bytes of numbered text lines, as fast as the line allows\r\n"
          "  hex N         N bytes counting 0 to 255\r\n"
          "  line [L on|off]  show the control lines; set L (cts, dsr, dcd, ri)\r\n"
+         "  usb-reset [MS] vanish from the bus for MS ms (default 2000), then come back\r\n"
          "Ctrl+C stops stream, hex and cat. DTR or RTS going on restarts the board;\r\n"
          "a BREAK is reported.\r\n");
+}
+
+void BoardShell::CmdUsbReset(const std::string& arg) {
+    std::uint64_t ms = 2000;
+    if (!arg.empty()) {
+        char* end = nullptr;
+        ms = std::strtoull(arg.c_str(), &end, 10);
+        if (end == arg.c_str() || *end != '\0' || ms < 100 || ms > 60000) {
+            Send("usb-reset: give 100 to 60000 ms\r\n");
+            Prompt();
+            return;
+        }
+    }
+    Send(Format("re-enumerating, back in %llu ms\r\n", static_cast<unsigned long long>(ms)));
+    link_.Replug(static_cast<std::uint32_t>(ms));
+    gone_ = true;
 }
 
 void BoardShell::CmdLs() {

@@ -1,7 +1,8 @@
 #pragma once
-// The virtual board's firmware: a line shell with echo and backspace editing, files in RAM, and
-// Kmodem transfers through the board-side C library. It runs on a BoardLink: a simulated UART on
-// a thread of its own in the program, a scripted line on a fake clock in tests.
+// The virtual board's firmware: a line shell with echo, backspace editing and a history the arrow
+// keys walk, files in RAM, and Kmodem transfers through the board-side C library. It runs on a
+// BoardLink: a simulated UART on a thread of its own in the program, a scripted line on a fake
+// clock in tests.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "comport/comport_io.h"
+#include "board/shell_keys.h"
 
 namespace corvel {
 
@@ -65,6 +67,9 @@ class BoardLink {
     // The board's outputs that the terminal reads as CTS, DSR, DCD and RI.
     virtual ModemStatus ModemInputs() { return {true, false, false, false}; }
     virtual void SetModemInputs(const ModemStatus& lines) { (void)lines; }
+    // The board drops off the host's bus for absentMs, as a USB device does when it resets and
+    // re-enumerates. A link that cannot vanish ignores it.
+    virtual void Replug(std::uint32_t absentMs) { (void)absentMs; }
 };
 
 class BoardShell {
@@ -110,10 +115,13 @@ class BoardShell {
     void CmdLine(const std::string& arg);
     void CmdRx(const std::string& name);
     void CmdTx(const std::string& name);
+    void CmdUsbReset(const std::string& arg);
 
     BoardLink& link_;
     std::shared_ptr<BoardFiles> files_;
     std::string line_;
+    ShellKeys keys_;
+    ShellHistory history_;
     std::deque<std::uint8_t> pending_;  // read ahead of the shell, handed out first
     bool skipLf_ = false;               // a CR ended the last line; its LF is not a new one
     bool gone_ = false;                 // the link closed or the board stops

@@ -1,5 +1,6 @@
 #include "board/ports.h"
 
+#include <chrono>
 #include <mutex>
 
 #include "board/virtual_board.h"
@@ -17,7 +18,14 @@ struct SimPorts {
     bool boardOpen = false;
     bool loopOpen = false;
     std::shared_ptr<BoardFiles> files;
+    // After the board's usb-reset: gone from the list and refusing opens until then.
+    std::chrono::steady_clock::time_point boardBackAt{};
+    bool boardReset = false;  // the next board to open prints its boot line
 };
+
+bool BoardAbsent(SimPorts& s) {
+    return std::chrono::steady_clock::now() < s.boardBackAt;
+}
 
 SimPorts& Sims() {
     static SimPorts s;
@@ -121,6 +129,7 @@ class AnyPortIo : public ComPortIo {
             std::lock_guard<std::mutex> lock(s.mu);
             bool& taken = board ? s.boardOpen : s.loopOpen;
             if (taken) return Fail(PortErrorKind::Busy, "port in use: " + name);
+            if (board && BoardAbsent(s)) return Fail(PortErrorKind::NotFound, "re-enumerating");
             taken = true;
             if (board && !s.files) s.files = BoardFiles::WithDemo();
         }
@@ -128,7 +137,21 @@ class AnyPortIo : public ComPortIo {
         SimPortRegistry registry;
         if (board) {
             auto [terminalEnd, boardEnd] = SimDevice::MakePair();
-            board_ = std::make_unique<VirtualBoard>(terminalEnd, boardEnd, s.files);
+            std::string banner;
+            {
+                std::lock_guard<std::mutex> lock(s.mu);
+                if (s.boardReset) banner = "Corvel virtual board: boot after USB reset\r\n> ";
+                s.boardReset = false;
+            }
+            auto onReplug = [](std::uint32_t absentMs) {
+                SimPorts& sims = Sims();
+                std::lock_guard<std::mutex> lock(sims.mu);
+                sims.boardBackAt =
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(absentMs);
+                sims.boardReset = true;
+            };
+            board_ = std::make_unique<VirtualBoard>(terminalEnd, boardEnd, s.files, onReplug,
+                                                    std::move(banner));
             registry.Add(name, terminalEnd);
         } else {
             loop_ = std::make_unique<LoopbackDevice>();
@@ -154,7 +177,13 @@ class AnyPortIo : public ComPortIo {
 
 std::vector<std::string> ScanAllPorts() {
     std::vector<std::string> ports = ScanSerialPorts();
-    ports.emplace_back(kSimBoardPort);
+    bool boardAbsent = false;
+    {
+        SimPorts& s = Sims();
+        std::lock_guard<std::mutex> lock(s.mu);
+        boardAbsent = BoardAbsent(s);
+    }
+    if (!boardAbsent) ports.emplace_back(kSimBoardPort);
     ports.emplace_back(kSimLoopPort);
     return ports;
 }

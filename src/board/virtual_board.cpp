@@ -19,8 +19,11 @@ std::uint64_t SteadyMs() {
 
 class VirtualBoard::Link : public BoardLink {
   public:
-    Link(std::shared_ptr<SimDevice> terminalEnd, std::shared_ptr<SimDevice> boardEnd)
-        : terminal_(std::move(terminalEnd)), board_(std::move(boardEnd)) {
+    Link(std::shared_ptr<SimDevice> terminalEnd, std::shared_ptr<SimDevice> boardEnd,
+         std::function<void(std::uint32_t)> onReplug)
+        : terminal_(std::move(terminalEnd)),
+          board_(std::move(boardEnd)),
+          onReplug_(std::move(onReplug)) {
         registry_.Add(kBoardPortName, board_);
         io_ = registry_.MakeIo();
         io_->Open(kBoardPortName);
@@ -75,6 +78,25 @@ class VirtualBoard::Link : public BoardLink {
     }
     ModemStatus ModemInputs() override { return terminal_->ModemInputs(); }
     void SetModemInputs(const ModemStatus& lines) override { terminal_->SetModemInputs(lines); }
+    void Replug(std::uint32_t absentMs) override {
+        // Let the goodbye line reach the terminal, and the terminal read it, before the cable
+        // goes dead (up to a second).
+        for (int i = 0; i < 200 && !stop_.load(); ++i) {
+            if (board_->OutQueued() == 0 && terminal_->RxQueued() == 0) break;
+            Idle(5);
+        }
+        if (onReplug_) onReplug_(absentMs);
+        terminal_->Unplug();
+    }
+
+    // Waits (up to two seconds) until the terminal has opened and purged its end, so what the
+    // board says first is not thrown away by the terminal's own set-up.
+    void AwaitTerminal() {
+        for (int i = 0; i < 200 && !stop_.load(); ++i) {
+            if (terminal_->GetRecords().timeoutsSet > 0) return;
+            Idle(10);
+        }
+    }
 
     void RequestStop() {
         {
@@ -106,6 +128,7 @@ class VirtualBoard::Link : public BoardLink {
 
     std::shared_ptr<SimDevice> terminal_;
     std::shared_ptr<SimDevice> board_;
+    std::function<void(std::uint32_t)> onReplug_;
     SimPortRegistry registry_;
     std::unique_ptr<ComPortIo> io_;
     std::uint8_t buf_[4096];
@@ -123,9 +146,15 @@ class VirtualBoard::Link : public BoardLink {
 };
 
 VirtualBoard::VirtualBoard(std::shared_ptr<SimDevice> terminalEnd,
-                           std::shared_ptr<SimDevice> boardEnd, std::shared_ptr<BoardFiles> files)
-    : link_(std::make_unique<Link>(std::move(terminalEnd), std::move(boardEnd))) {
-    thread_ = std::thread([this, files = std::move(files)]() mutable {
+                           std::shared_ptr<SimDevice> boardEnd, std::shared_ptr<BoardFiles> files,
+                           std::function<void(std::uint32_t)> onReplug, std::string banner)
+    : link_(std::make_unique<Link>(std::move(terminalEnd), std::move(boardEnd),
+                                   std::move(onReplug))) {
+    thread_ = std::thread([this, files = std::move(files), banner = std::move(banner)]() mutable {
+        if (!banner.empty()) {
+            link_->AwaitTerminal();
+            link_->Put(reinterpret_cast<const std::uint8_t*>(banner.data()), banner.size());
+        }
         BoardShell shell(*link_, std::move(files));
         shell.Run();
     });

@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "board/board_shell.h"
@@ -18,8 +20,13 @@ class VirtualBoard {
   public:
     // terminalEnd is the device the terminal opens; boardEnd, its pair, is the board's UART.
     // files is the board's RAM (a fresh disk with the demo file when null).
+    // onReplug is told when the firmware's usb-reset drops the board off the bus (the terminal's
+    // end then fails like an unplugged adapter); banner, when given, is what the board prints
+    // once the terminal has opened and set up its end, as firmware does after a reset.
     VirtualBoard(std::shared_ptr<SimDevice> terminalEnd, std::shared_ptr<SimDevice> boardEnd,
-                 std::shared_ptr<BoardFiles> files = nullptr);
+                 std::shared_ptr<BoardFiles> files = nullptr,
+                 std::function<void(std::uint32_t absentMs)> onReplug = {},
+                 std::string banner = {});
     ~VirtualBoard();
     VirtualBoard(const VirtualBoard&) = delete;
     VirtualBoard& operator=(const VirtualBoard&) = delete;

@@ -16,13 +16,15 @@ namespace {
 // faster than the UI can render still lets the window breathe between ticks.
 constexpr int kMaxChunksPerTick = 256;
 constexpr std::uint64_t kBusyTickMs = 10;
-// A busy tick that finds the OS queue empty waits this long for it to refill before it ends.
+// A busy tick that finds the OS queue empty waits this long for it to refill before it ends,
+// when its last read took at least kRefillHintBytes (or a whole buffer, if smaller).
 constexpr std::uint32_t kBusyRefillWaitMs = 1;
+constexpr std::int32_t kRefillHintBytes = 1024;
 
-// While a tick finds at least a full buffer waiting, the line is busy and the next look comes
-// after this many milliseconds instead of a whole polling period. The OS queue behind a port is
-// only a few kilobytes (about 20 KB on a pseudo-terminal), so one look per period would cap the
-// rate at one queue per period and overflow a real line; an idle or slow line keeps the period.
+// While ticks find bytes waiting, the line is busy and the next look comes after this many
+// milliseconds instead of a whole polling period. The OS queue behind a port is only a few
+// kilobytes (about 20 KB on a pseudo-terminal), so one look per period would cap the rate at one
+// queue per period and overflow a real line; a quiet line goes back to the period.
 constexpr std::uint32_t kBusyPollingMs = 1;
 
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -288,6 +290,11 @@ void TCommPortDriver::PollTimerTick() {
         FlagGuard guard(inTick_);
         const std::uint64_t epoch = epoch_;
         const std::uint64_t start = host_.NowMs();
+        // Reads on while reads bring bytes, whatever the first read of the tick returned: how
+        // much one read finds says how far the sender got since the last one, not whether it
+        // has stopped.
+        const std::int32_t refillHint = std::min(size, kRefillHintBytes);
+        std::int32_t last = 0;
         for (int chunk = 0; chunk < kMaxChunksPerTick; ++chunk) {
             const std::int32_t n = io_->Read(FTempInBuffer.data(), size);
             if (n < 0) {
@@ -297,25 +304,27 @@ void TCommPortDriver::PollTimerTick() {
             if (n == 0) {
                 // The queue behind a port is only a few kilobytes (4 KB on a pseudo-terminal)
                 // and a sender running flat out refills it within microseconds of a read, while
-                // a timer seldom comes back within a millisecond: on a busy line, waiting here
-                // for the refill is what lets a tick keep up with megabytes a second.
-                if (total < size || host_.NowMs() - start >= kBusyTickMs) break;
+                // a timer seldom comes back within a millisecond: after a large read, waiting
+                // here for the refill is what lets a tick keep up with megabytes a second. A
+                // slow line's few bytes end the tick at once.
+                if (last < refillHint || host_.NowMs() - start >= kBusyTickMs) break;
                 if (!io_->WaitReadable(kBusyRefillWaitMs)) break;
+                last = 0;
                 continue;
             }
             total += n;
+            last = n;
             bytesReceived_ += static_cast<std::uint64_t>(n);
             if (UseDebug) AddLog(Format("Poll RX. Recebido %d bytes", n));
             const auto callback = FOnReceiveData;  // keeps it alive if it replaces itself
             (*callback)(this, FTempInBuffer.data(), n);
             if (epoch != epoch_ || !Connected() || !FOnReceiveData) return;
-            // A slow line: a short first read is all there is for now.
-            if (n < size && total < size) break;
             // A view slower than the line: the window gets its turn, the rest waits a tick.
             if (host_.NowMs() - start >= kBusyTickMs) break;
         }
     }
-    PacePolling(total >= size);
+    // Only a tick that found the line quiet goes back to the stored period.
+    PacePolling(total > 0);
 }
 
 void TCommPortDriver::PacePolling(bool busy) {
@@ -399,7 +408,17 @@ std::int32_t TCommPortDriver::SendData(const std::uint8_t* DataPtr, std::int32_t
     FlagGuard guard(inDataPath_);
     std::int32_t result = 0;
     std::uint64_t lastProgress = host_.NowMs();
+    std::uint64_t lastPump = lastProgress;
+    const std::uint64_t epoch = epoch_;
+    bool first = true;
     while (DataSize > 0) {
+        // Between the pieces the OS takes, the window gets its turn (a disconnect included).
+        if (PumpWhileSending && !first && host_.NowMs() - lastPump >= kSendPumpMs) {
+            host_.ProcessMessages();
+            lastPump = host_.NowMs();
+            if (epoch != epoch_ || !Connected()) return result;
+        }
+        first = false;
         const std::int32_t free = FreeSpace();
         if (free < 0) {
             ReportFailure();
@@ -427,7 +446,15 @@ std::int32_t TCommPortDriver::SendData(const std::uint8_t* DataPtr, std::int32_t
             if (UseDebug) AddLog("Timeout em enviar dados na porta COM");
             return result;
         }
-        io_->WaitWritable(WaitBudget(OutputTimeout, stalled));
+        std::uint32_t wait = WaitBudget(OutputTimeout, stalled);
+        if (PumpWhileSending) {
+            const std::uint64_t sincePump = host_.NowMs() - lastPump;
+            wait = std::min<std::uint32_t>(
+                wait, static_cast<std::uint32_t>(kSendPumpMs -
+                                                 std::min<std::uint64_t>(sincePump, kSendPumpMs)) +
+                          1);
+        }
+        io_->WaitWritable(wait);
     }
     if (UseDebug) AddLog(Format("Enviados %d bytes na porta COM", result));
     return result;
@@ -445,15 +472,19 @@ bool TCommPortDriver::SendZString(const char* s) {
 // ---------------------------------------------------------------------------------------------
 // Debug log
 
-void TCommPortDriver::AddLog(std::string line) {
-    CommPortLog.push_back(std::move(line));
-}
-
-void TCommPortDriver::SaveLog() {
+std::string TCommPortDriver::LogPath() const {
     const std::filesystem::path path =
         LogFolder.empty() ? std::filesystem::path(kCommPortLogFileName)
                           : std::filesystem::path(LogFolder) / kCommPortLogFileName;
-    WriteTextLines(path.string(), CommPortLog);
+    return path.string();
+}
+
+void TCommPortDriver::AddLog(std::string line) {
+    CommPortLog.Add(line, LogPath());
+}
+
+void TCommPortDriver::SaveLog() {
+    CommPortLog.Publish(LogPath());
 }
 
 }  // namespace corvel

@@ -13,6 +13,7 @@
 
 #include "comport/comport_io.h"
 #include "host/host.h"
+#include "host/streamed_log.h"
 
 namespace corvel {
 
@@ -76,13 +77,20 @@ class TCommPortDriver {
     bool EnableRTSOnOpen = false;               // likewise, unless RTS/CTS drives RTS
     std::uint32_t OutputTimeout = 4000;         // ms a send may stall before giving up
     bool UseDebug = false;                      // collect lines in CommPortLog
+    // Set while a file transfer runs: a SendData that cannot hand its whole buffer to the OS at
+    // once lets the window run (the host's message pump) at least every kSendPumpMs while it
+    // waits for room, instead of freezing it for the frame's line time or the stall time-out.
+    // The bytes and their order on the wire are the same.
+    bool PumpWhileSending = false;
+    static constexpr std::uint32_t kSendPumpMs = 20;
 
     // Called once when a read or write fails because the device went away (adapter unplugged).
     // The port stays open, quietly, until the owner disconnects.
     std::function<void(const std::string& message)> OnPortLost;
 
-    // Every debug line since construction (never cleared). Saved at each Disconnect.
-    std::vector<std::string> CommPortLog;
+    // Every debug line since construction (never cleared), kept in a file beside the log rather
+    // than in memory. Saved at each Disconnect.
+    StreamedLog CommPortLog;
     // Folder of the saved log; empty means the current directory.
     std::string LogFolder;
 
@@ -146,13 +154,14 @@ class TCommPortDriver {
     void StartPolling();
     void StopPolling();
     void PollTimerTick();
-    // Shortens the polling period while the line keeps the buffer full, restores it after.
+    // Shortens the polling period while bytes keep coming, restores it once a tick finds none.
     void PacePolling(bool busy);
     void ReportFailure();
     // Refills the read buffer from the port for getChar and getBlock; want is how many bytes the
     // caller expects. False when nothing arrived within ComPortPollingGetChar or the read failed.
     bool FillInBuffer(std::uint32_t want);
     void AddLog(std::string line);
+    std::string LogPath() const;
     void SaveLog();
     std::int32_t FreeSpace();  // -1 on failure
 

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "comport/comport_io.h"
+#include "comport/port_holders.h"
 #include "comport/posix_baud.h"
 #include "comport/posix_termios.h"
 
@@ -148,6 +149,7 @@ class PosixPortIo : public ComPortIo {
         const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             const int err = errno;
+            if (err == EBUSY) return FailBusy(name);  // another opener set TIOCEXCL
             return Fail(OpenErrorKind(err), err, name);
         }
         if (!::isatty(fd)) {
@@ -159,7 +161,8 @@ class PosixPortIo : public ComPortIo {
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int err = errno;
             ::close(fd);
-            return Fail(err == EWOULDBLOCK ? PortErrorKind::Busy : PortErrorKind::Other, err, name);
+            if (err == EWOULDBLOCK) return FailBusy(name);
+            return Fail(PortErrorKind::Other, err, name);
         }
         if (::ioctl(fd, TIOCEXCL) != 0 && !IsUnsupported(errno)) {
             const int err = errno;
@@ -376,6 +379,14 @@ class PosixPortIo : public ComPortIo {
         if (t.c_cflag & CRTSCTS) s += " RTS/CTS";
         if (t.c_iflag & (IXON | IXOFF)) s += " XON/XOFF";
         return s;
+    }
+
+    // The kernel does not say who holds a port; /proc does, for processes we may look into.
+    bool FailBusy(const std::string& name) {
+        Fail(PortErrorKind::Busy, EBUSY, name);
+        const std::string who = DescribeHolders(FindPortHolders(name));
+        if (!who.empty()) message_ = name + ": in use by " + who;
+        return false;
     }
 
     bool Check() {

@@ -2,16 +2,65 @@
 
 #include <array>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace corvel {
 namespace {
 
-// Windows-1252 0x80..0x9F; 0 marks the five undefined positions.
-constexpr std::array<char32_t, 32> kHigh = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+using HighHalf = std::array<char32_t, 128>;  // the characters of bytes 0x80..0xFF; 0: none
+
+// Windows-1252. Its five unassigned bytes (0x81, 0x8D, 0x8F, 0x90, 0x9D) stand for the control
+// characters of the same number, as Windows itself converts them, so every byte goes through a
+// save, a list or a send unchanged.
+HighHalf Windows1252() {
+    static constexpr std::array<char32_t, 32> k80 = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    HighHalf t{};
+    for (std::size_t i = 0; i < 128; ++i) t[i] = i < 32 ? k80[i] : static_cast<char32_t>(0x80 + i);
+    return t;
+}
+
+struct CodePage {
+    unsigned number;
+    HighHalf high;
+};
+
+#ifdef _WIN32
+// The system's ANSI code page as the OS converts it, byte by byte. A code page of several bytes
+// per character (the East Asian ones, UTF-8) has no 8-bit form: Windows-1252 stands in for it.
+CodePage Load() {
+    const UINT acp = ::GetACP();
+    CPINFO info{};
+    if (!::GetCPInfo(acp, &info) || info.MaxCharSize != 1) return {1252, Windows1252()};
+    CodePage cp{acp, {}};
+    for (std::size_t i = 0; i < 128; ++i) {
+        const char byte = static_cast<char>(0x80 + i);
+        wchar_t wide = 0;
+        if (::MultiByteToWideChar(acp, MB_ERR_INVALID_CHARS, &byte, 1, &wide, 1) == 1)
+            cp.high[i] = wide;
+    }
+    return cp;
+}
+#else
+CodePage Load() {
+    return {1252, Windows1252()};
+}
+#endif
+
+const CodePage& Page() {
+    static const CodePage page = Load();
+    return page;
+}
 
 }  // namespace
+
+unsigned AnsiCodePage() {
+    return Page().number;
+}
 
 std::u32string DecodeUtf8(std::string_view s) {
     std::u32string out;
@@ -80,9 +129,12 @@ std::string EncodeUtf8(std::u32string_view text) {
 }
 
 unsigned char CodePointToAnsi(char32_t cp) {
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<unsigned char>(cp);
-    for (std::size_t k = 0; k < kHigh.size(); ++k)
-        if (kHigh[k] != 0 && kHigh[k] == cp) return static_cast<unsigned char>(0x80 + k);
+    if (cp < 0x80) return static_cast<unsigned char>(cp);
+    const HighHalf& high = Page().high;
+    // Most text is Latin-1, which most 8-bit code pages keep in place.
+    if (cp <= 0xFF && high[cp - 0x80] == cp) return static_cast<unsigned char>(cp);
+    for (std::size_t k = 0; k < high.size(); ++k)
+        if (high[k] != 0 && high[k] == cp) return static_cast<unsigned char>(0x80 + k);
     return '?';
 }
 
@@ -98,8 +150,8 @@ std::string AnsiToUtf8(std::string_view ansi) {
     cps.reserve(ansi.size());
     for (char c : ansi) {
         const unsigned char b = static_cast<unsigned char>(c);
-        if (b >= 0x80 && b < 0xA0) {
-            const char32_t m = kHigh[b - 0x80];
+        if (b >= 0x80) {
+            const char32_t m = Page().high[b - 0x80];
             cps.push_back(m ? m : 0xFFFD);
         } else {
             cps.push_back(b);

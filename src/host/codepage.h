@@ -8,6 +8,9 @@
 
 namespace corvel {
 
+// The number of that code page (1252 where there is no 8-bit system code page): what saved
+// rich text names as its code page.
+unsigned AnsiCodePage();
 // UTF-8 to the 8-bit code page; characters without a mapping become '?'. Invalid UTF-8 bytes
 // are taken as Latin-1 characters, so nothing is silently dropped.
 std::string Utf8ToAnsi(std::string_view utf8);

@@ -31,6 +31,16 @@ void FakeHost::ProcessMessages() {
     if (autoAdvanceMs) Advance(autoAdvanceMs);
 }
 
+void FakeHost::WaitMessages() {
+    ++processMessagesCalls;
+    if (onProcessMessages) onProcessMessages();
+    const std::uint64_t next = NextTimerDueMs();
+    if (next != UINT64_MAX)
+        Advance(next > now_ ? next - now_ : 0);
+    else if (autoAdvanceMs)
+        Advance(autoAdvanceMs);
+}
+
 void FakeHost::Advance(std::uint64_t ms) {
     const std::uint64_t target = now_ + ms;
     for (;;) {

@@ -17,6 +17,8 @@ class FakeHost : public Host {
     TimerId StartTimer(std::uint32_t periodMs, TickFn onTick) override;
     void StopTimer(TimerId id) override;
     void ProcessMessages() override;
+    // Jumps the clock to the next timer that is due (or by autoAdvanceMs when none runs).
+    void WaitMessages() override;
     void Beep() override { ++beeps; }
 
     // Moves the clock forward, firing every timer whose deadline is reached, in time order.

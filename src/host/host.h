@@ -25,6 +25,10 @@ class Host {
 
     // Lets pending events (timer ticks, clicks...) run, then returns.
     virtual void ProcessMessages() = 0;
+    // Like ProcessMessages, but first waits (without using the processor) until an event is
+    // due. For waits that a timer of the caller's will end; a host that cannot wait just
+    // processes what is pending.
+    virtual void WaitMessages() { ProcessMessages(); }
 
     virtual void Beep() = 0;
 };

@@ -120,6 +120,8 @@ class tKmodem::TransferScope {
 
     ~TransferScope() {
         if (closed_) return;
+        // A transfer cut short by a file error leaves the earlier log in place.
+        k_.log_.Abandon();
         if (k_.f) {
             // Keep what arrived even when we are leaving because of an error.
             if (wlen_) std::fwrite(wbuf_.data(), 1, wlen_, k_.f);
@@ -181,6 +183,10 @@ class tKmodem::TransferScope {
         }
     }
 
+    // What arrived goes to the file: once the peer counts it delivered, a killed process must
+    // still leave it on disk.
+    void Commit() { FlushWrites(); }
+
     // Normal end: closes the file (reporting write errors), then stops the meter.
     void Close() {
         if (k_.f) {
@@ -224,7 +230,7 @@ void tKmodem::Log(const char* fmt, ...) {
     if (!useDebug) return;
     std::va_list args;
     va_start(args, fmt);
-    log_.push_back(Format(fmt, args));
+    log_.Add(Format(fmt, args));
     va_end(args);
 }
 
@@ -290,10 +296,19 @@ void tKmodem::RateTimerTick() {
     SetLabel(Printf("%u Kbytes/S", kb));
     if (kb > maxByteRate) maxByteRate = kb;
     calcByteRate = 0;
+    rateTicked_ = true;
+}
+
+void tKmodem::SettleRate(std::uint64_t bytes) {
+    if (rateTicked_ || rateStartMs_ == 0) return;
+    maxByteRate = KBytesPerSecond(bytes, host_.NowMs() - rateStartMs_);
 }
 
 void tKmodem::StartRateTimer() {
     StopRateTimer();
+    rateTicked_ = false;
+    // Never 0, which means "not started".
+    rateStartMs_ = std::max<std::uint64_t>(host_.NowMs(), 1);
     timeCalcByteRate = host_.StartTimer(1000, [this] { RateTimerTick(); });
 }
 
@@ -362,8 +377,8 @@ std::int32_t tKmodem::TransmitFile(const std::string& FileName) {
     Flush();
     if (const std::int32_t r = SendStartCommand(cmdTX, KM_LOG_CMD_TX); r != KM_OK) return r;
 
-    log_.clear();
     TransferScope scope(*this, FileName);
+    if (useDebug) log_.Begin(LogPath(KM_LOG_TX));
     scope.OpenRead();
     const std::uint64_t len = scope.Size();
     std::vector<std::uint8_t> buf(std::size_t{packageSize} + 2);
@@ -481,8 +496,9 @@ std::int32_t tKmodem::TransmitFile(const std::string& FileName) {
     }
 
     buf = {};
+    if (outcome == KM_OK) SettleRate(f_qtTX);
     scope.Close();
-    if (useDebug) WriteTextLines(LogPath(KM_LOG_TX), std::exchange(log_, {}));
+    log_.Finish();
     return outcome;
 }
 
@@ -493,7 +509,7 @@ std::int32_t tKmodem::ReceiveFile(const std::string& FileName) {
 
     TransferScope scope(*this, FileName);
     scope.OpenWrite();
-    log_.clear();
+    if (useDebug) log_.Begin(LogPath(KM_LOG_RX));
     std::vector<std::uint8_t> rx(kReadChunk);
 
     f_qtRX = 0;
@@ -621,6 +637,7 @@ std::int32_t tKmodem::ReceiveFile(const std::string& FileName) {
                     Log("Erro na espera checksum %d ", outcome);
                 } else if (static_cast<unsigned>(outcome) == computed) {
                     Log("Checksum ok %u = %u", computed, static_cast<unsigned>(outcome));
+                    scope.Commit();
                     Out(&ACK, 1);
                     Log("Enviando ACK %u", unsigned{ACK});
                 } else {
@@ -648,8 +665,9 @@ std::int32_t tKmodem::ReceiveFile(const std::string& FileName) {
     } while (outcome == KM_OK);
 
     Log("Return %d ", outcome);
+    if (outcome == KM_OK) SettleRate(received64_);
     scope.Close();
-    if (useDebug) WriteTextLines(LogPath(KM_LOG_RX), std::exchange(log_, {}));
+    log_.Finish();
     return outcome;
 }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "host/streamed_log.h"
 
 namespace corvel {
 
@@ -95,6 +96,13 @@ struct KmodemReport {
 KmodemReport KmodemResultReport(std::int32_t code, KmodemDirection dir, std::uint32_t maxByteRate,
                                 std::uint32_t received = 0, std::uint32_t announced = 0);
 
+// KiB per second of bytes moved in elapsedMs: the rate a transfer reports when it ended before its
+// one-second meter ticked once. A transfer that took no measurable time counts as one millisecond.
+inline std::uint32_t KBytesPerSecond(std::uint64_t bytes, std::uint64_t elapsedMs) {
+    const std::uint64_t kb = bytes * 1000 / (elapsedMs ? elapsedMs : 1) / 1024;
+    return kb > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kb);
+}
+
 class tKmodem {
   public:
     tKmodem(Host& host, tKmodemProgress bp = {}, tKmodemText lbl = {});
@@ -128,6 +136,8 @@ class tKmodem {
     tKmodemProgress barProgress;
     tKmodemText lblRate;
     Host::TimerId timeCalcByteRate = 0;  // 0 while the rate timer is off
+    std::uint64_t rateStartMs_ = 0;
+    bool rateTicked_ = false;
 
   public:
     std::string cmdTX;
@@ -161,6 +171,8 @@ class tKmodem {
     void RateTimerTick();
     void StartRateTimer();
     void StopRateTimer();
+    // A transfer that ended before the meter's first tick reports its bytes over its time.
+    void SettleRate(std::uint64_t bytes);
     void SetProgress(std::uint64_t done);
     void SetLabel(const std::string& text);
     void Out(const std::uint8_t* c, std::int32_t n);
@@ -174,7 +186,7 @@ class tKmodem {
         ;
 
     Host& host_;
-    std::vector<std::string> log_;  // transfer log, filled only with useDebug
+    StreamedLog log_;               // transfer log, written only with useDebug
     std::uint64_t received64_ = 0;  // f_qtRX without wrapping, for the completeness check
 };
 

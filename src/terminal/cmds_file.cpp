@@ -12,34 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Five bytes of the 8-bit code page have no character; they stand for the control characters
-// of the same number, so a list that holds them is written back byte for byte.
-bool IsUnassignedAnsi(char32_t cp) {
-    return cp == 0x81 || cp == 0x8D || cp == 0x8F || cp == 0x90 || cp == 0x9D;
-}
-
-std::string AnsiLineToUtf8(std::string_view line) {
-    std::string out;
-    out.reserve(line.size());
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= line.size(); ++i) {
-        if (i < line.size() && !IsUnassignedAnsi(static_cast<unsigned char>(line[i]))) continue;
-        out += AnsiToUtf8(line.substr(start, i - start));
-        if (i < line.size())
-            out += EncodeUtf8(std::u32string(1, static_cast<unsigned char>(line[i])));
-        start = i + 1;
-    }
-    return out;
-}
-
-std::string Utf8LineToAnsi(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size());
-    for (char32_t cp : DecodeUtf8(utf8))
-        out.push_back(static_cast<char>(IsUnassignedAnsi(cp) ? cp : CodePointToAnsi(cp)));
-    return out;
-}
-
 std::string_view UpToNul(std::string_view s) {
     const std::size_t nul = s.find('\0');
     return nul == std::string_view::npos ? s : s.substr(0, nul);
@@ -155,7 +127,7 @@ CmdsText DecodeCmdsText(std::string_view bytes) {
     }
     ForEachLine(text, [&](std::string_view line) {
         if (result.encoding == TextEncoding::Ansi) {
-            result.lines.push_back(AnsiLineToUtf8(line));
+            result.lines.push_back(AnsiToUtf8(line));
         } else if (result.encoding == TextEncoding::Utf8) {
             std::string clean = EncodeUtf8(DecodeUtf8(line));
             if (clean != line) result.repaired = true;
@@ -171,7 +143,7 @@ std::string EncodeCmdsText(const std::vector<std::string>& lines, TextEncoding e
     std::string out;
     switch (encoding) {
         case TextEncoding::Ansi:
-            for (const auto& l : lines) out += Utf8LineToAnsi(l) + "\r\n";
+            for (const auto& l : lines) out += Utf8ToAnsi(l) + "\r\n";
             break;
         case TextEncoding::Utf8:
             out = "\xEF\xBB\xBF";

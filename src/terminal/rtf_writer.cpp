@@ -6,10 +6,6 @@
 
 #include "host/codepage.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace corvel {
 namespace {
 
@@ -63,18 +59,15 @@ std::string FontNameText(const std::string& name) {
 }
 
 struct Style {
-    int color = 0;  // 0: not chosen yet, so the first run always names its colour
+    int color = 0;       // 0: not chosen yet, so the first run always names its colour
+    int background = 0;  // 0: the page's own
     bool bold = false, italic = false, underline = false, strike = false;
 };
 
 }  // namespace
 
 int RtfCodePage() {
-#ifdef _WIN32
-    return static_cast<int>(GetACP());
-#else
-    return 1252;
-#endif
+    return static_cast<int>(AnsiCodePage());
 }
 
 std::string WriteRtf(const std::vector<RtfLine>& lines, const RtfDocumentFont& font) {
@@ -87,7 +80,10 @@ std::string WriteRtf(const std::vector<RtfLine>& lines, const RtfDocumentFont& f
     };
     // The table comes before the text, so the indices are found first.
     for (const RtfLine& line : lines) {
-        for (const RtfRun& run : line) colorIndex(run.color);
+        for (const RtfRun& run : line) {
+            colorIndex(run.color);
+            if (run.background) colorIndex(*run.background);
+        }
     }
 
     const int halfPoints = std::clamp(font.sizePoints, 1, 1000) * 2;
@@ -108,11 +104,17 @@ std::string WriteRtf(const std::vector<RtfLine>& lines, const RtfDocumentFont& f
             std::string words;
             const int color = colorIndex(run.color);
             if (color != now.color) words += "\\cf" + std::to_string(color);
+            // Word processors read \highlight, other readers \cb: both name the same entry.
+            const int background = run.background ? colorIndex(*run.background) : 0;
+            if (background != now.background) {
+                const std::string n = std::to_string(background);
+                words += "\\highlight" + n + "\\cb" + n;
+            }
             if (run.bold != now.bold) words += run.bold ? "\\b" : "\\b0";
             if (run.italic != now.italic) words += run.italic ? "\\i" : "\\i0";
             if (run.underline != now.underline) words += run.underline ? "\\ul" : "\\ulnone";
             if (run.strike != now.strike) words += run.strike ? "\\strike" : "\\strike0";
-            now = {color, run.bold, run.italic, run.underline, run.strike};
+            now = {color, background, run.bold, run.italic, run.underline, run.strike};
             // The blank ends the last control word and is not part of the text.
             if (!words.empty()) out += words + ' ';
             AppendText(out, run.text);

@@ -7,6 +7,7 @@
 // it is with \ { } escaped, other characters of the code page as \'hh, characters the code page
 // lacks as \uN? (UTF-16 units, so a reader without Unicode support shows "?").
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct RtfRun {
     bool italic = false;
     bool underline = false;
     bool strike = false;
+    std::optional<Rgb> background = std::nullopt;  // none: the page's own
 };
 
 using RtfLine = std::vector<RtfRun>;

@@ -41,11 +41,15 @@ TEST_F(ConnectionTest, RefusalsLeaveTheWindowDisconnected) {
     EXPECT_EQ(win.uartDriver->ComPort(), "COM1");  // the driver was not touched
 
     ClickConnect("COM4", "9600");
-    EXPECT_EQ(dialogs.Warnings().back(), "Port COM4 is already in use or is not available");
+    // The box says which of the two it is.
+    EXPECT_EQ(dialogs.Warnings().back(),
+              "Port COM4 is already in use or is not available\nIt is in use by another program.");
+    EXPECT_TRUE(LogHas("Port COM4 is in use by another program"));
     EXPECT_EQ(win.uartDriver->ComPort(), "COM4");  // holds the values tried
     win.memoLog->clear();
     ClickConnect("COM5", "0x2580");  // hexadecimal is a number too
-    EXPECT_EQ(dialogs.Warnings().back(), "Port COM5 is already in use or is not available");
+    EXPECT_EQ(dialogs.Warnings().back(),
+              "Port COM5 is already in use or is not available\nPermission denied.");
     EXPECT_EQ(win.uartDriver->ComPortSpeed(), 9600u);
     ASSERT_EQ(Log().size(), 1u);
     EXPECT_EQ(Log()[0].text,
@@ -154,8 +158,9 @@ TEST_F(ConnectionTest, LosingTheDeviceDisconnectsAsIfDisconnectWerePressed) {
     EXPECT_EQ(Log()[0].text, "Disconnected from COM3");
     EXPECT_EQ(Log()[1].text, "Port COM3 was lost (device removed?)");
     EXPECT_EQ(Log()[1].color, kRed);
+    EXPECT_EQ(Log()[2].text, "Waiting for COM3 to come back");
     EXPECT_TRUE(dialogs.Warnings().empty());
-    EXPECT_EQ(host.ActiveTimerCount(), 0u);
+    EXPECT_EQ(host.ActiveTimerCount(), 1u);  // the port list's watch, not the driver's polling
 
     // Plugged back in: connecting again works.
     auto again = SimDevice::Make();

@@ -110,15 +110,16 @@ TEST_F(MenusTest, DoubleClicksClearTheirOwnWindows) {
 
 TEST_F(MenusTest, PlainTextSavesAreCrLfLinesInTheCodePage) {
     w->cbxViewRX_DEC->setChecked(true);
-    Receive("ab\n\xE9");
-    EXPECT_EQ(SaveWith(w->popMenu1, "Salvar2", "rx.txt"), "ab\r\n\xE9\r\n");
+    // The five bytes without a character in the code page are kept too, as lists keep them.
+    Receive("ab\n\xE9\x81\x8D\x8F\x90\x9D");
+    EXPECT_EQ(SaveWith(w->popMenu1, "Salvar2", "rx.txt"), "ab\r\n\xE9\x81\x8D\x8F\x90\x9D\r\n");
     ASSERT_EQ(dialogs.asked.size(), 1u);
     EXPECT_EQ(dialogs.asked[0].kind, ScriptedDialogs::Kind::SaveFile);
     EXPECT_TRUE(dialogs.asked[0].filter.contains("*.txt"));
 
     const QByteArray aux = SaveWith(w->popMenu3, "Salvar1", "aux.txt");
-    EXPECT_EQ(aux.count("\r\n"), 4);
-    EXPECT_EQ(aux.count('\n'), 4);
+    EXPECT_EQ(aux.count("\r\n"), 9);
+    EXPECT_EQ(aux.count('\n'), 9);
 
     w->print_Log(w->ColorMessage, QString::fromUtf8("first € line"));
     w->print_Log(w->ColorError, "second");
@@ -381,6 +382,23 @@ TEST_F(MenusTest, TextOptionsActOnTheStreamAndAreRemembered) {
         "C \x1b[31mred\x1b[0m\ta\n");
     EXPECT_EQ(w->memoUart->toPlainText(), QString::fromUtf8("23.5°C red      a\n"));
     EXPECT_EQ(w->memoUartBox()->GetLineStyle(0), (LineStyle{{7, 3, {kTermIndexed | 1, 0, 0}}}));
+
+    // Saves keep what the window shows: plain text as UTF-8, rich text with the colours.
+    Receive("\x1b[1;44mB\x1b[0m.");
+    EXPECT_EQ(SaveWith(w->popMenu1, "Salvar2", "rx.txt"),
+              "23.5\xc2\xb0"
+              "C red      a\r\nB.\r\n");
+    const QByteArray rtf = SaveWith(w->popMenu1, "SavarcomFormatao1", "rx.rtf");
+    const Rgb red = IndexedColor(1), blue = IndexedColor(4);
+    const Rgb text = ColorToRgb(w->memoUartFont.color);
+    const auto entry = [](Rgb c) {
+        return QString("\\red%1\\green%2\\blue%3;").arg(c.r).arg(c.g).arg(c.b).toLatin1();
+    };
+    EXPECT_TRUE(rtf.contains("{\\colortbl ;" + entry(text) + entry(red) + entry(blue) + "}"))
+        << rtf.toStdString();
+    EXPECT_TRUE(rtf.contains("\\cf1 23.5\\'b0C \\cf2 red\\cf1       a\\par")) << rtf.toStdString();
+    EXPECT_TRUE(rtf.contains("\\highlight3\\cb3\\b B\\highlight0\\cb0\\b0 .\\par"))
+        << rtf.toStdString();
 
     // One click gives a face in which every character is as wide as any other.
     const auto fixedPitch = [&] {

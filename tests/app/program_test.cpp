@@ -82,6 +82,9 @@ TEST(Program, OptionsAndAnOrderlyCloseOnSigterm) {
     ProgramRun version = RunProgram(exe.toStdString(), {"--version"}, false, out);
     EXPECT_EQ(WEXITSTATUS(version.status), 0);
     EXPECT_EQ(output(), "corvel 2.6\n");
+    ProgramRun list = RunProgram(exe.toStdString(), {"--list-ports"}, false, out);
+    EXPECT_EQ(WEXITSTATUS(list.status), 0);
+    EXPECT_TRUE(output().contains("SIM-BOARD\t")) << output().toStdString();
     ProgramRun bad = RunProgram(exe.toStdString(), {"--baud", "fast"}, false, out);
     EXPECT_EQ(WEXITSTATUS(bad.status), 2);
     for (const char* wrong : {"9N1", "8X1", "8N3", "8N"}) {

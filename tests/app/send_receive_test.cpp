@@ -9,6 +9,7 @@
 
 #include <random>
 
+#include "terminal/window/send_control.h"
 #include "window_fixture.h"
 
 namespace corvel {
@@ -90,7 +91,8 @@ TEST_F(SendTest, KeysTypedInTheReceiveWindowGoOutOneByteEach) {
         QTest::keyClick(w->memoUart, key, Qt::ControlModifier);
     EXPECT_EQ(Wire(), std::string("\0\0\x1b\x1c\x1d\x1e\x1f\x7f", 8));
 
-    // Navigation keys do nothing here and send nothing.
+    // With terminal keys off, navigation keys do nothing here and send nothing.
+    w->sendControl->cbxTermKeys->setChecked(false);
     QTest::keyClick(w->memoUart, Qt::Key_Left);
     QTest::keyClick(w->memoUart, Qt::Key_Delete);
     QTest::keyClick(w->memoUart, Qt::Key_PageUp);

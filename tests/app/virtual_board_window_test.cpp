@@ -127,3 +127,27 @@ TEST_F(VirtualBoardWindowTest, TheEraseDemoAtASlowRateShowsNothingItErases) {
 
 }  // namespace
 }  // namespace corvel
+
+namespace corvel {
+namespace {
+
+// The board's usb-reset drops it off the list like a re-enumerating USB device; the window
+// waits, reconnects on its own and shows the boot line the board prints on its return.
+TEST_F(VirtualBoardWindowTest, AUsbResetOfTheBoardIsFollowedByAReconnect) {
+    ClickConnect("SIM-BOARD", "115200");
+    ASSERT_EQ(w->btnConnectTag, 1);
+    for (char c : std::string("usb-reset 1200\r")) w->memoUartKeyPress(static_cast<char16_t>(c));
+    ASSERT_TRUE(WaitForReceived("re-enumerating")) << w->memoUart->toPlainText().toStdString();
+    ASSERT_TRUE(WaitForReceived("boot after USB reset")) << LogTexts().back().toStdString();
+    EXPECT_EQ(w->btnConnectTag, 1);
+    EXPECT_TRUE(LogHas("Port SIM-BOARD was lost (device removed?)"));
+    EXPECT_TRUE(LogHas("Port SIM-BOARD went away"));
+    EXPECT_TRUE(LogHas("Reconnected to SIM-BOARD"));
+    EXPECT_TRUE(dialogs.Warnings().empty());
+    // The shell answers again.
+    for (char c : std::string("ls\r")) w->memoUartKeyPress(static_cast<char16_t>(c));
+    EXPECT_TRUE(WaitForReceived("demo.txt")) << w->memoUart->toPlainText().toStdString();
+}
+
+}  // namespace
+}  // namespace corvel

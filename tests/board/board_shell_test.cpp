@@ -79,6 +79,22 @@ TEST(BoardShell, EchoesEveryByteAndEditsWithBackspace) {
     EXPECT_EQ(out2.substr(BoardShell::kMaxLine, 4), "\a\a\a\n");
 }
 
+TEST(BoardShell, ArrowKeysWalkTheLinesTypedBefore) {
+    const std::string unknown = "unknown command: %s (type help for the list)\r\n> ";
+    auto answer = [&](const char* word) {
+        std::string s = unknown;
+        return s.replace(s.find("%s"), 2, word);
+    };
+    // Up brings the last line back in place of what is typed; Enter runs it again.
+    EXPECT_EQ(Shell("one\ntwo\nxy\x1b[A\x1b[A\n"),
+              "one\n" + answer("one") + "two\n" + answer("two") +
+                  "xy\b \b\b \btwo\b \b\b \b\b \bone\n" + answer("one"));
+    // Down past the newest brings back the line being typed; the xterm's SS3 form works too.
+    EXPECT_EQ(Shell("a\nb\x1bOA\x1b[B\n"), "a\n" + answer("a") + "b\b \ba\b \bb\n" + answer("b"));
+    // No history: nothing moves. Other sequences (Left, F5, Delete) never reach the line.
+    EXPECT_EQ(Shell("\x1b[Aq\x1b[D\x1b[15~\x1b[3~\n"), "q\n" + answer("q"));
+}
+
 TEST(BoardShell, LineEndsAndUnknownCommands) {
     EXPECT_EQ(Shell("frobnicate 12\n"),
               "frobnicate 12\nunknown command: frobnicate (type help for the list)\r\n> ");

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "comport/comport.h"
@@ -233,7 +235,8 @@ TEST_F(DriverTest, OpenFailuresLeaveTheDriverClosed) {
     EXPECT_FALSE(drv->Connect());
     EXPECT_FALSE(drv->Connected());
     EXPECT_EQ(drv->LastErrorKind(), PortErrorKind::Busy);
-    EXPECT_EQ(drv->CommPortLog, (std::vector<std::string>{"Abrindo a porta COM3"}));
+    EXPECT_EQ(drv->CommPortLog.Count(), 1u);
+    EXPECT_EQ(drv->CommPortLog.Last(), "Abrindo a porta COM3");
     drv->Disconnect();
     EXPECT_FALSE(fs::exists(LogFile()));
     EXPECT_EQ(host.ActiveTimerCount(), 0u);
@@ -288,10 +291,10 @@ TEST_F(DriverTest, CallbackModeHandsOutChunksPerTick) {
     });
     drv->UseDebug = true;
     ASSERT_TRUE(drv->Connect());
-    const auto logBefore = drv->CommPortLog.size();
+    const auto logBefore = drv->CommPortLog.Count();
     Tick();
     EXPECT_TRUE(chunks.empty());
-    EXPECT_EQ(drv->CommPortLog.size(), logBefore);  // an empty tick logs nothing
+    EXPECT_EQ(drv->CommPortLog.Count(), logBefore);  // an empty tick logs nothing
 
     const std::string data = Pattern(300);
     dev->RemoteWrite(data);
@@ -302,7 +305,7 @@ TEST_F(DriverTest, CallbackModeHandsOutChunksPerTick) {
     ASSERT_EQ(chunks.size(), 1u);
     EXPECT_EQ(chunks[0], data);
     EXPECT_EQ(sender, drv.get());
-    EXPECT_EQ(drv->CommPortLog.back(), "Poll RX. Recebido 300 bytes");
+    EXPECT_EQ(drv->CommPortLog.Last(), "Poll RX. Recebido 300 bytes");
 
     // A fast line: the tick keeps reading while reads fill the buffer.
     drv->Disconnect();
@@ -316,7 +319,7 @@ TEST_F(DriverTest, CallbackModeHandsOutChunksPerTick) {
     EXPECT_EQ(chunks[0].size(), 100u);
     EXPECT_EQ(chunks[2].size(), 50u);
     EXPECT_EQ(chunks[0] + chunks[1] + chunks[2], burst);
-    EXPECT_EQ(drv->CommPortLog.back(), "Poll RX. Recebido 50 bytes");
+    EXPECT_EQ(drv->CommPortLog.Last(), "Poll RX. Recebido 50 bytes");
 
     // Without a callback the tick reads nothing.
     drv->SetOnReceiveData(nullptr);
@@ -350,6 +353,29 @@ TEST_F(DriverTest, ATickWaitsForARefillOnlyWhileTheLineOutrunsItsReads) {
     EXPECT_EQ(host.NowMs() - before, drv->ComPortPollingDelay());  // no time spent waiting
     Tick();
     EXPECT_EQ(chunks, (std::vector<std::size_t>{50, 10}));
+}
+
+// A flood of 300 bytes a millisecond into a 2000-byte buffer: no read of a tick ever fills the
+// buffer, yet the driver reads on every millisecond instead of waiting out the stored 50 ms with
+// the queue filling, and goes back to the stored period once a tick finds the line quiet.
+TEST_F(DriverTest, AFloodIsReadAtOnceWhateverTheFirstReadOfATickFinds) {
+    std::size_t got = 0;
+    drv->SetOnReceiveData(
+        [&](TCommPortDriver*, const std::uint8_t*, std::int32_t n) { got += std::size_t(n); });
+    ASSERT_EQ(drv->ComPortPollingDelay(), 50);
+    ASSERT_TRUE(drv->Connect());
+    for (int ms = 0; ms < 200; ++ms) dev->ScheduleRemoteWrite(std::uint64_t(ms), Pattern(300));
+    host.Advance(50);  // the first look comes after the stored period
+    std::size_t waiting = 0;
+    for (int ms = 0; ms < 150; ++ms) {
+        host.Advance(1);
+        waiting = std::max(waiting, dev->RxQueued());
+    }
+    EXPECT_LE(waiting, 600u);
+    host.Advance(10);
+    EXPECT_EQ(got, 60000u);
+    ASSERT_EQ(host.ActiveTimerCount(), 1u);
+    EXPECT_EQ(host.TimerPeriod(PollTimer()), 50u);
 }
 
 TEST_F(DriverTest, CallbackThatChangesTheDriverEndsTheTick) {
@@ -409,7 +435,7 @@ TEST_F(DriverTest, GetCharWaitsBoundedAndKeepsLateBytes) {
     std::uint64_t t0 = host.NowMs();
     EXPECT_FALSE(drv->getChar(c));
     EXPECT_EQ(host.NowMs() - t0, 101u);
-    EXPECT_EQ(drv->CommPortLog.back(), "GETC: timeout 101 > 100 : 0 bytes");
+    EXPECT_EQ(drv->CommPortLog.Last(), "GETC: timeout 101 > 100 : 0 bytes");
 
     // Ten bytes at once: ten calls served from one read, then a fresh wait.
     dev->RemoteWrite("0123456789");
@@ -419,7 +445,7 @@ TEST_F(DriverTest, GetCharWaitsBoundedAndKeepsLateBytes) {
         got += static_cast<char>(c);
     }
     EXPECT_EQ(got, "0123456789");
-    EXPECT_EQ(drv->CommPortLog.back(), "GETC: ReadFile com 10 bytes");
+    EXPECT_EQ(drv->CommPortLog.Last(), "GETC: ReadFile com 10 bytes");
     EXPECT_FALSE(drv->getChar(c));
 
     // Bytes arriving mid-wait are returned when they arrive.
@@ -432,7 +458,7 @@ TEST_F(DriverTest, GetCharWaitsBoundedAndKeepsLateBytes) {
     // Bytes fetched by the read that times out stay for the next calls, in order.
     dev->ScheduleRemoteWrite(101, "xyz");
     EXPECT_FALSE(drv->getChar(c));
-    EXPECT_EQ(drv->CommPortLog.back(), "GETC: timeout 101 > 100 : 3 bytes");
+    EXPECT_EQ(drv->CommPortLog.Last(), "GETC: timeout 101 > 100 : 3 bytes");
     got.clear();
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(drv->getChar(c));
@@ -444,7 +470,7 @@ TEST_F(DriverTest, GetCharWaitsBoundedAndKeepsLateBytes) {
     dev->RemoteWrite("lost");
     ASSERT_TRUE(drv->getChar(c));
     drv->SetOnReceiveData(nullptr);
-    EXPECT_EQ(drv->CommPortLog.back(), "OnReceiveData = NIL");
+    EXPECT_EQ(drv->CommPortLog.Last(), "OnReceiveData = NIL");
     EXPECT_FALSE(drv->getChar(c));
 
     // Closed: leftovers are still handed out, then false.
@@ -590,7 +616,7 @@ TEST_F(DriverTest, SendDataWritesInPiecesWithinFreeSpace) {
     dev->SetDrainRate(100);  // bytes per ms
     const std::string data = Pattern(5000);
     EXPECT_EQ(drv->SendData(Bytes(data), 5000), 5000);
-    EXPECT_EQ(drv->CommPortLog.back(), "Enviados 5000 bytes na porta COM");
+    EXPECT_EQ(drv->CommPortLog.Last(), "Enviados 5000 bytes na porta COM");
     ASSERT_TRUE(dev->RemoteWait(5000, 1000));
     EXPECT_EQ(dev->RemoteRead(), data);
     const auto writes = dev->GetRecords().writes;
@@ -600,7 +626,7 @@ TEST_F(DriverTest, SendDataWritesInPiecesWithinFreeSpace) {
     EXPECT_EQ(drv->SendData(Bytes(data), 0), 0);
     EXPECT_EQ(drv->SendData(Bytes(data), -5), 0);
     EXPECT_EQ(drv->SendData(nullptr, 10), 0);
-    EXPECT_EQ(drv->CommPortLog.back(), "Enviados 0 bytes na porta COM");
+    EXPECT_EQ(drv->CommPortLog.Last(), "Enviados 0 bytes na porta COM");
     EXPECT_EQ(dev->GetRecords().writes.size(), writes.size());
 
     EXPECT_TRUE(drv->SendString("hello"));
@@ -609,6 +635,60 @@ TEST_F(DriverTest, SendDataWritesInPiecesWithinFreeSpace) {
     ASSERT_TRUE(dev->RemoteWait(10, 100));
     EXPECT_EQ(dev->RemoteRead(), "helloworld");
     EXPECT_EQ(drv->OutFreeSpace(), 2048);
+}
+
+// A frame far longer than the OS takes at once on a slow line (a byte a millisecond, 256 bytes of
+// room), and one held off by CTS: while a transfer runs, the send lets the window run at least
+// every 20 ms; the wire gets the same bytes in the same order. A disconnect from the window in
+// between ends the send.
+TEST_F(DriverTest, ALongSendLetsTheWindowRunBetweenPieces) {
+    drv->SetComPortOutBufSize(256);
+    drv->SetComPortHwHandshaking(hhRTSCTS);
+    ASSERT_TRUE(drv->Connect());
+    dev->SetDrainRate(1);
+    drv->PumpWhileSending = true;
+    std::vector<std::uint64_t> pumps;
+    host.onProcessMessages = [&] { pumps.push_back(host.NowMs()); };
+    const auto widestGap = [&](std::uint64_t from) {
+        std::uint64_t widest = 0;
+        for (std::uint64_t t : pumps) widest = std::max(widest, t - std::exchange(from, t));
+        return std::max(widest, host.NowMs() - from);
+    };
+
+    const std::string frame = Pattern(3000);
+    std::uint64_t start = host.NowMs();
+    EXPECT_EQ(drv->SendData(Bytes(frame), 3000), 3000);
+    EXPECT_GE(pumps.size(), (3000u - 256u) / 21u);
+    EXPECT_LE(widestGap(start), 21u);
+    std::string wire;
+    while (wire.size() < frame.size() && dev->RemoteWait(1, 1000)) wire += dev->RemoteRead();
+    EXPECT_EQ(wire, frame);
+
+    // Held off by CTS for two seconds, under the 4 s stall limit.
+    pumps.clear();
+    dev->SetCts(false);
+    host.onProcessMessages = [&] {
+        pumps.push_back(host.NowMs());
+        if (host.NowMs() - start >= 2000) dev->SetCts(true);
+    };
+    start = host.NowMs();
+    EXPECT_EQ(drv->SendData(Bytes(frame), 1000), 1000);
+    EXPECT_LE(widestGap(start), 21u);
+    EXPECT_GE(host.NowMs() - start, 2000u);
+
+    // The user disconnects while the send waits.
+    host.onProcessMessages = [&] { drv->Disconnect(); };
+    EXPECT_LT(drv->SendData(Bytes(frame), 3000), 3000);
+    EXPECT_FALSE(drv->Connected());
+
+    // Outside a transfer a send waits as before, without pumping.
+    ASSERT_TRUE(drv->Connect());
+    dev->SetDrainRate(1);
+    drv->PumpWhileSending = false;
+    pumps.clear();
+    host.onProcessMessages = [&] { pumps.push_back(host.NowMs()); };
+    EXPECT_EQ(drv->SendData(Bytes(frame), 1000), 1000);
+    EXPECT_TRUE(pumps.empty());
 }
 
 TEST_F(DriverTest, SendDataGivesUpAfterAStallNotASlowLine) {
@@ -620,7 +700,7 @@ TEST_F(DriverTest, SendDataGivesUpAfterAStallNotASlowLine) {
     std::uint64_t t0 = host.NowMs();
     EXPECT_EQ(drv->SendData(Bytes(data), 5000), 2048);
     EXPECT_EQ(host.NowMs() - t0, 4001u);
-    EXPECT_EQ(drv->CommPortLog.back(), "Timeout em enviar dados na porta COM");
+    EXPECT_EQ(drv->CommPortLog.Last(), "Timeout em enviar dados na porta COM");
     EXPECT_EQ(drv->OutFreeSpace(), 0);
 
     // Held with nothing written yet: 0.
@@ -710,7 +790,7 @@ TEST_F(DriverTest, DebugLogIsSavedWithCrLfAtEachDisconnect) {
         "OnReceiveData = Função do usuário", "Abrindo a porta COM3",
         "Poll RX. Recebido 2 bytes",         "OnReceiveData = NIL",
         "Enviados 2 bytes na porta COM",     "Fechando a porta COM3"};
-    EXPECT_EQ(drv->CommPortLog, first);
+    EXPECT_EQ(drv->CommPortLog.Count(), first.size());
     EXPECT_EQ(ReadFile(LogFile()),
               "OnReceiveData = Fun\xE7\xE3o do usu\xE1rio\r\nAbrindo a porta COM3\r\n"
               "Poll RX. Recebido 2 bytes\r\nOnReceiveData = NIL\r\n"
@@ -723,7 +803,7 @@ TEST_F(DriverTest, DebugLogIsSavedWithCrLfAtEachDisconnect) {
     EXPECT_EQ(
         text.rfind("Abrindo a porta COM3\r\nFechando a porta COM3\r\n"),
         text.size() - std::string("Abrindo a porta COM3\r\nFechando a porta COM3\r\n").size());
-    EXPECT_EQ(drv->CommPortLog.size(), first.size() + 2);
+    EXPECT_EQ(drv->CommPortLog.Count(), first.size() + 2);
 
     // Destruction disconnects and saves too; an unwritable folder does not stop the close.
     ASSERT_TRUE(drv->Connect());

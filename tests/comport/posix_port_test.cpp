@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -288,6 +289,40 @@ TEST(PosixPort, OpenIsExclusiveAndReportsWhy) {
     EXPECT_EQ(first->LastErrorKind(), PortErrorKind::NotFound);
     EXPECT_FALSE(first->Open("/dev/null"));  // not a tty
     EXPECT_FALSE(first->IsOpen());
+}
+
+// Another program holding the port is named, with its process number, as /proc shows it.
+TEST(PosixPort, BusyPortNamesTheProcessHoldingIt) {
+    Pty pty;
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto holder = MakeSystemPortIo();
+        const char ok = holder->Open(pty.path) ? 'y' : 'n';
+        (void)!::write(ready[1], &ok, 1);
+        char c;
+        (void)!::read(release[0], &c, 1);
+        ::_exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    ASSERT_EQ(ok, 'y');
+    auto io = MakeSystemPortIo();
+    EXPECT_FALSE(io->Open(pty.path));
+    EXPECT_EQ(io->LastErrorKind(), PortErrorKind::Busy);
+    const std::string message = io->LastErrorMessage();
+    EXPECT_NE(message.find("in use by "), std::string::npos) << message;
+    EXPECT_NE(message.find("(process " + std::to_string(child) + ")"), std::string::npos)
+        << message;
+    (void)!::write(release[1], "x", 1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
+    EXPECT_TRUE(io->Open(pty.path)) << io->LastErrorMessage();
 }
 
 TEST(PosixPort, PurgeAndFullQueue) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "host/fake_host.h"
+#include "host/text_file.h"
 #include "kmodem/u_kmodem.h"
 #include "kmodem_support.h"
 
@@ -168,6 +169,43 @@ TEST(KmodemDebugLog, StartCommandLogWithEchoAndNoLogsWithoutDebug) {
     EXPECT_EQ(quiet.port.sent.back(), 0x10);
     for (const char* name : {KM_LOG_TX, KM_LOG_RX, KM_LOG_CMD_TX, KM_LOG_CMD_RX})
         EXPECT_FALSE(std::filesystem::exists(quiet.dir / name)) << name;
+}
+
+// The lines go to "<log>.tmp" while the transfer runs and replace the log only when it ends; a
+// transfer cut short by a file error leaves the earlier log as it was and no temporary file.
+TEST(KmodemDebugLog, LinesStreamToATemporaryFileRenamedAtTheEnd) {
+    LogRig r;
+    const std::string log = r.dir / KM_LOG_TX;
+    const std::string temp = log + ".tmp";
+    kmtest::WriteBytes(log, {'o', 'l', 'd'});
+    kmtest::WriteBytes(r.dir / "big", kmtest::RandomBytes(512 * 8, 3));
+    std::vector<std::uintmax_t> tempSizes;
+    r.port.onOut = [&](const std::uint8_t* c, std::int32_t n) {
+        if (n < 2 || c[0] != CMD_DATA) return;
+        EXPECT_EQ(ReadText(log), "old");
+        tempSizes.push_back(std::filesystem::file_size(temp));
+        r.port.Push({ACK});
+    };
+    ASSERT_EQ(r.km.TransmitFile(r.dir / "big"), KM_OK);
+    ASSERT_EQ(tempSizes.size(), 8u);
+    // Written out as the transfer goes (the stream's buffer is 64 KiB; each packet logs ~8 KiB).
+    EXPECT_GT(tempSizes.back(), tempSizes.front() + 32 * 1024);
+    EXPECT_FALSE(std::filesystem::exists(temp));
+    const std::string text = ReadText(log);
+    EXPECT_EQ(text.substr(0, 41), "Init TX packageSize (512) filesize (4096)");
+    EXPECT_TRUE(EndsWith(text, "END - 0 \r\nSend CMD Finish - TX completed 0 \r\n"));
+    EXPECT_GT(std::filesystem::file_size(log), tempSizes.back());
+
+#ifdef __linux__
+    // The file to receive into takes no data: the receiver log keeps its old text.
+    const std::string rxLog = r.dir / KM_LOG_RX;
+    kmtest::WriteBytes(rxLog, {'o', 'l', 'd'});
+    r.port.onOut = nullptr;
+    r.port.Push(kmtest::TransmitterScript(Bytes(600, 1), 512));
+    EXPECT_THROW(r.km.ReceiveFile("/dev/full"), FileError);
+    EXPECT_EQ(ReadText(rxLog), "old");
+    EXPECT_FALSE(std::filesystem::exists(rxLog + ".tmp"));
+#endif
 }
 
 TEST(KmodemResults, LogWindowTextsForEachCode) {

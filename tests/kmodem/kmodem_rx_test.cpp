@@ -348,5 +348,31 @@ TEST(KmodemReceive, FileErrorsAreThrownAfterCleanup) {
     }
 }
 
+// The moment an acknowledgement leaves, the file on disk holds every byte acknowledged so far:
+// a process killed right then loses nothing the peer counts as delivered. Packets far smaller
+// than the write buffer, taken byte by byte and in pieces.
+TEST(KmodemReceive, EveryAcknowledgedByteIsOnDiskWhenTheAckLeaves) {
+    const Bytes file = kmtest::RandomBytes(300 * 9 + 17, 8);
+    for (bool pieces : {false, true}) {
+        SCOPED_TRACE(pieces);
+        RxRig r;
+        if (pieces) r.port.BindRead(r.km, {7, 300, 1000});
+        std::vector<std::size_t> onDisk;
+        r.port.onOut = [&](const std::uint8_t* c, std::int32_t n) {
+            if (n == 1 && c[0] == ACK) {
+                const Bytes now = kmtest::ReadBytes(r.out);
+                onDisk.push_back(now.size());
+                EXPECT_EQ(now, Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(
+                                                                      r.km.BytesReceived())));
+            }
+        };
+        // The peer vanishes after the fourth packet: the transfer is left to its time-out.
+        Bytes script = kmtest::ExpectedFrames(file, 300);
+        script.resize(5 + 4 * (4 + 300 + 1));
+        EXPECT_EQ(r.Receive(script), KM_TIMEOUT);
+        EXPECT_EQ(onDisk, (std::vector<std::size_t>{300, 600, 900, 1200}));
+    }
+}
+
 }  // namespace
 }  // namespace corvel

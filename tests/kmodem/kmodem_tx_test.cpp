@@ -388,3 +388,44 @@ TEST(KmodemTransmit, RateMeterReportsKilobytesPerSecond) {
 
 }  // namespace
 }  // namespace corvel
+
+namespace corvel {
+namespace {
+
+// Under a second the meter never ticks: the report gives the bytes over the elapsed time, in
+// both directions. 20 packets of 512 bytes, 20 ms of fake time apiece: 10 KiB in 400 ms.
+TEST(KmodemRate, TransferShorterThanASecondReportsBytesOverElapsedTime) {
+    const Bytes file = kmtest::RandomBytes(512 * 20, 6);
+    {
+        TxRig r;
+        r.host.autoAdvanceMs = 0;
+        r.port.onOut = [&](const std::uint8_t* c, std::int32_t n) {
+            if (n >= 2 && c[0] == CMD_DATA) {
+                r.host.Advance(20);
+                r.port.Push({ACK});
+            }
+        };
+        ASSERT_EQ(r.km.TransmitFile(r.File(file)), KM_OK);
+        EXPECT_EQ(r.km.ResultReport(KM_OK, KmodemDirection::Transmit).text,
+                  "Transmission made successfully with the maximum rate of 25 KBytes/S");
+    }
+    {
+        TxRig r;
+        r.host.autoAdvanceMs = 0;
+        const Bytes script = kmtest::TransmitterScript(file, 512);
+        std::size_t at = 0;
+        // The next frame arrives 20 ms after each acknowledgement.
+        r.port.onOut = [&](const std::uint8_t*, std::int32_t) { r.host.Advance(20); };
+        r.km.kmodem_In = [&](std::uint8_t& c) {
+            if (at == script.size()) return false;
+            c = script[at++];
+            return true;
+        };
+        ASSERT_EQ(r.km.ReceiveFile(r.dir / "in.bin"), KM_OK);
+        EXPECT_EQ(r.km.ResultReport(KM_OK, KmodemDirection::Receive).text,
+                  "Reception made successfully with the maximum rate of 25 KBytes/S");
+    }
+}
+
+}  // namespace
+}  // namespace corvel

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/codepage.h"
+#include "terminal/styled_save.h"
 
 namespace corvel {
 namespace {
@@ -354,6 +355,49 @@ TEST(RtfWriter, RandomLinesReadBackUnchanged) {
         ASSERT_EQ(doc.error, "") << rtf;
         ASSERT_EQ(doc.lines, Expected(lines)) << rtf;
     }
+}
+
+// A saved line keeps each character's look: runs split where the style changes, counted in the
+// window's UTF-16 units (a character beyond 16 bits takes two), inverse and faint worked out
+// against the window's colours.
+TEST(StyledSave, RunsFollowTheStylesOfTheCharactersShown) {
+    const BaseLook base{{10, 20, 30}, {200, 200, 200}, false, true, false, false};
+    // "\xF0\x9F\x98\x80" is one character of two units; "\xFF" is no UTF-8 and shows as ÿ.
+    const std::string line =
+        "a\xF0\x9F\x98\x80"
+        "bc\xFF";
+    const LineStyle style = {{1, 3, {kTermIndexed | 1, 0, kTermBold}},
+                             {4, 1, {0, kTermRgb | 0x0000FF, kTermInverse}},
+                             {5, 1, {kTermRgb | 0x000000, 0, kTermFaint}}};
+    const RtfLine runs = StyledRuns(line, true, style, base);
+    ASSERT_EQ(runs.size(), 4u);
+    EXPECT_EQ(runs[0].text, "a");
+    EXPECT_EQ(runs[0].color, base.text);
+    EXPECT_TRUE(runs[0].italic);
+    EXPECT_FALSE(runs[0].background);
+    EXPECT_EQ(runs[1].text,
+              "\xF0\x9F\x98\x80"
+              "b");
+    EXPECT_EQ(runs[1].color, IndexedColor(1));
+    EXPECT_TRUE(runs[1].bold && runs[1].italic);
+    EXPECT_EQ(runs[2].text, "c");
+    EXPECT_EQ(runs[2].color, (Rgb{0, 0, 255}));
+    EXPECT_EQ(runs[2].background, base.text);
+    EXPECT_EQ(runs[3].text, "\xC3\xBF");
+    EXPECT_EQ(runs[3].color, (Rgb{100, 100, 100}));
+
+    EXPECT_EQ(ShownText(line, true),
+              "a\xF0\x9F\x98\x80"
+              "bc\xC3\xBF");
+    // Read as bytes, each one is its Latin-1 character.
+    EXPECT_EQ(ShownText("\xB0\x41", false),
+              "\xC2\xB0"
+              "A");
+    EXPECT_TRUE(StyledRuns("", true, style, base).empty());
+
+    const std::string rtf = WriteRtf({runs}, {});
+    EXPECT_NE(rtf.find("\\highlight1\\cb1"), std::string::npos) << rtf;
+    EXPECT_NE(rtf.find("\\highlight0\\cb0"), std::string::npos) << rtf;
 }
 
 }  // namespace

@@ -177,6 +177,8 @@ int Transfer(const Options& o) {
     k.cmd_terminator = o.terminator;
     k.cmd_useEcho = o.echo;
     k.useDebug = o.debug;
+    // A frame longer than the port takes at once still lets the Ctrl+C watch run.
+    driver.PumpWhileSending = true;
     (sending ? k.cmdTX : k.cmdRX) = o.startCommand;
     // A length frame is held back and goes out in one write with the frame after it (the data
     // frame): the same bytes in the same order, but the far end wakes once per packet, not twice.

@@ -21,6 +21,7 @@
 #include "terminal/window/font_choice.h"
 #include "terminal/window/menu_actions.h"
 #include "terminal/window/rx_view.h"
+#include "terminal/window/send_control.h"
 #include "terminal/window/terminal.h"
 
 namespace corvel {
@@ -301,14 +302,7 @@ void CommandLists::strCmdsDblClick() {
         w.print_Log(w.ColorWarning, "Command ignored, there are an file being transferred");
         return;
     }
-    std::string bytes = Utf8ToAnsi(command.toStdString());
-    if (w.cbxSend->isChecked()) bytes += w.SendTerminator;
-    if (!bytes.empty()) {
-        const auto size = static_cast<std::int32_t>(bytes.size());
-        w.ReportShortSend(
-            w.uartDriver->SendData(reinterpret_cast<const std::uint8_t*>(bytes.data()), size),
-            size);
-    }
+    w.sendControl->SendCommand(command, false);
     w.memoUart->setFocus();
 }
 

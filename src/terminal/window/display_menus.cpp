@@ -15,6 +15,7 @@
 #include <tuple>
 
 #include "host/codepage.h"
+#include "terminal/styled_save.h"
 #include "terminal/whole_file.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/font_choice.h"
@@ -186,26 +187,35 @@ void DisplayMenus::SavarcomFormatao1Click() {
 }
 
 void DisplayMenus::SaveReceivePlain(const QString& path) const {
-    WritePlain(path, LinesOf(*w.memoUartBox()));
+    const LineBox& box = *w.memoUartBox();
+    if (!w.rxRender->TextOptions().utf8) {
+        WritePlain(path, LinesOf(box));
+        return;
+    }
+    // Text read as UTF-8 is saved as UTF-8: the code page could not hold most of it.
+    std::string bytes;
+    for (int i = 0; i < box.LineCount(); ++i) {
+        bytes += ShownText(box.Line(i), true);
+        bytes += "\r\n";
+    }
+    ReplaceFileContent(path.toStdString(), bytes);
 }
 
 void DisplayMenus::SaveReceiveRtf(const QString& path) const {
     const FontRecord& font = w.memoUartFont;
+    BaseLook base;
+    base.text = ColorToRgb(font.color);
+    base.window = RgbOf(TfrmTerminal::ToQColor(w.memoUartColor));
+    base.bold = font.style & kFontBold;
+    base.italic = font.style & kFontItalic;
+    base.underline = font.style & kFontUnderline;
+    base.strike = font.style & kFontStrikeOut;
+    const LineBox& box = *w.memoUartBox();
+    const bool utf8 = w.rxRender->TextOptions().utf8;
     std::vector<RtfLine> lines;
-    for (std::string& text : LinesOf(*w.memoUartBox())) {
-        RtfLine line;
-        if (!text.empty()) {
-            RtfRun run;
-            run.text = std::move(text);
-            run.color = ColorToRgb(font.color);
-            run.bold = font.style & kFontBold;
-            run.italic = font.style & kFontItalic;
-            run.underline = font.style & kFontUnderline;
-            run.strike = font.style & kFontStrikeOut;
-            line.push_back(std::move(run));
-        }
-        lines.push_back(std::move(line));
-    }
+    lines.reserve(static_cast<std::size_t>(box.LineCount()));
+    for (int i = 0; i < box.LineCount(); ++i)
+        lines.push_back(StyledRuns(box.Line(i), utf8, box.GetLineStyle(i), base));
     ReplaceFileContent(path.toStdString(), WriteRtf(lines, DocumentFont(font)));
 }
 

@@ -18,6 +18,7 @@
 #include "terminal/format.h"
 #include "terminal/window/dialogs.h"
 #include "terminal/window/elapsed_clock.h"
+#include "terminal/window/send_control.h"
 #include "terminal/window/terminal.h"
 
 #ifndef _WIN32
@@ -37,6 +38,7 @@ constexpr std::size_t kFileBufferSize = 64 * 1024;
 constexpr std::uint32_t kDrainMaxBytes = 1u << 20;
 constexpr std::uint64_t kDrainMaxMs = 100;
 constexpr std::uint64_t kBarPeriodMs = 20;
+constexpr std::uint64_t kRawFlushMs = 100;
 
 std::string PathOf(const QString& name) {
 #ifdef _WIN32
@@ -129,6 +131,14 @@ class tFileTransfer::RawFile {
         if (len_ == buf_.size()) Flush();
     }
 
+    // Hands what the buffer holds to the OS.
+    void Flush() {
+        if (len_ == 0) return;
+        const std::size_t n = len_;
+        len_ = 0;  // a failed write is not tried again by the destructor
+        if (std::fwrite(buf_.data(), 1, n, f_) != n) ThrowFileError(path_, "Cannot write file");
+    }
+
     void Close() {
         Flush();
         std::FILE* f = f_;
@@ -138,13 +148,6 @@ class tFileTransfer::RawFile {
 
   private:
     RawFile(std::string path, std::FILE* f) : path_(std::move(path)), f_(f) {}
-
-    void Flush() {
-        if (len_ == 0) return;
-        const std::size_t n = len_;
-        len_ = 0;  // a failed write is not tried again by the destructor
-        if (std::fwrite(buf_.data(), 1, n, f_) != n) ThrowFileError(path_, "Cannot write file");
-    }
 
     std::string path_;
     std::FILE* f_;
@@ -283,6 +286,20 @@ void tFileTransfer::timeCalcByteRateTimer() {
     w_.lblRate->setText(QString("%1 Kbytes/S").arg(rate));
     if (rate > rawMaxByteRate) rawMaxByteRate = rate;
     rawCalcByteRate = 0;
+    rawTicked_ = true;
+}
+
+void tFileTransfer::StartRawMeter() {
+    w_.timeCalcByteRate->start();
+    rawMaxByteRate = 0;
+    rawCalcByteRate = 0;
+    rawTicked_ = false;
+    rawStartMs_ = w_.host().NowMs();
+}
+
+std::uint32_t tFileTransfer::RawRate(std::uint64_t moved) {
+    if (rawTicked_) return rawMaxByteRate;
+    return KBytesPerSecond(moved, w_.host().NowMs() - rawStartMs_);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -294,10 +311,12 @@ void tFileTransfer::SendFileRaw(const QString& FileName) {
     std::unique_ptr<RawFile> file = RawFile::OpenRead(PathOf(FileName));
     const std::uint64_t total = file->Size();
 
-    w_.timeCalcByteRate->start();
-    ScopeExit stopMeter([this] { w_.timeCalcByteRate->stop(); });
-    rawMaxByteRate = 0;
-    rawCalcByteRate = 0;
+    StartRawMeter();
+    drv.PumpWhileSending = true;
+    ScopeExit stopMeter([this, &drv] {
+        drv.PumpWhileSending = false;
+        w_.timeCalcByteRate->stop();
+    });
     w_.barProgress->setValue(0);
 
     std::uint8_t block[kRawBlockSize];
@@ -308,7 +327,9 @@ void tFileTransfer::SendFileRaw(const QString& FileName) {
             static_cast<std::size_t>(std::min<std::uint64_t>(kRawBlockSize, total - sent));
         const std::size_t n = file->Read(block, want);
         if (n == 0) break;  // the file shrank since its length was taken
-        const std::int32_t wrote = drv.SendData(block, static_cast<std::int32_t>(n));
+        // Paced when the send settings ask for it; a Stop click ends the wait.
+        const std::int32_t wrote = w_.sendControl->WriteFileBlock(
+            block, static_cast<std::int32_t>(n), [this] { return w_.btnTxFileTag == 1; });
         const auto moved = static_cast<std::uint32_t>(std::max<std::int32_t>(wrote, 0));
         sent += moved;
         rawCalcByteRate += moved;
@@ -316,8 +337,9 @@ void tFileTransfer::SendFileRaw(const QString& FileName) {
         if (sent != 0 && sent % 1024 == 0 && moved != 0)
             w_.printf_Log(w_.ColorMessage, "Transmitted %s", FormatByteSize(Clamp32(sent)).c_str());
         // The line stalled past the driver's output time-out, or the device went away.
+        // (Or the port was closed while the send let the window run: a stop, not a stall.)
         if (moved < n) {
-            stalled = true;
+            stalled = w_.btnTxFileTag == 1;
             break;
         }
         Pump();
@@ -331,7 +353,7 @@ void tFileTransfer::SendFileRaw(const QString& FileName) {
     } else if (w_.btnTxFileTag == 1) {
         w_.barProgress->setValue(100);
         w_.printf_Log(w_.ColorMessage, "Transmitted %s with maximum rate of %u KBytes/Sec",
-                      FormatByteSize(Clamp32(sent)).c_str(), rawMaxByteRate);
+                      FormatByteSize(Clamp32(sent)).c_str(), RawRate(sent));
         StopTx();
     } else {
         w_.print_Log(w_.ColorWarning, "Transmission canceled");
@@ -346,9 +368,7 @@ void tFileTransfer::ReceiveFileRaw(const QString& FileName) {
     rawRxFile = RawFile::Create(PathOf(FileName));
     ScopeExit dropFile([this] { rawRxFile.reset(); });
 
-    w_.timeCalcByteRate->start();
-    rawMaxByteRate = 0;
-    rawCalcByteRate = 0;
+    StartRawMeter();
     rawRxCount = 0;
     w_.barProgress->setValue(0);
     w_.barProgress->setMaximum(255);
@@ -378,12 +398,19 @@ void tFileTransfer::ReceiveFileRaw(const QString& FileName) {
     // While bytes keep coming, messages are pumped about once a millisecond rather than after
     // every byte: pumping per byte falls behind a fast line. A getChar that found nothing has
     // already waited, so the window gets its turn then.
+    // What arrived reaches the file at least every kRawFlushMs, so a killed process loses at
+    // most that much of what the peer has already sent.
     std::uint64_t lastPump = host.NowMs();
+    std::uint64_t lastFlush = lastPump;
     while (w_.btnRxFileTag == 1) {
         std::uint8_t c = 0;
         const bool got = drv.getChar(c);
         if (got) take(c);
         if (!got || host.NowMs() - lastPump >= 1) {
+            if (host.NowMs() - lastFlush >= kRawFlushMs) {
+                rawRxFile->Flush();
+                lastFlush = host.NowMs();
+            }
             Pump();
             lastPump = host.NowMs();
         }
@@ -407,7 +434,7 @@ void tFileTransfer::ReceiveFileRaw(const QString& FileName) {
     restore.Now();
     rawRxFile->Close();
     w_.printf_Log(w_.ColorMessage, "Received %s with maximum rate of %u KBytes/S",
-                  FormatByteSize(rawRxCount).c_str(), rawMaxByteRate);
+                  FormatByteSize(rawRxCount).c_str(), RawRate(rawRxCount));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -440,7 +467,9 @@ std::int32_t tFileTransfer::RunKmodem(const QString& FileName, bool transmit) {
     k.kmodem_In = [drv](std::uint8_t& c) { return drv->getChar(c); };
     // A data frame is taken a buffer at a time: one wait and one read per packet, not per byte.
     k.kmodem_Read = [drv](std::uint8_t* buf, std::int32_t max) { return drv->getBlock(buf, max); };
-    ScopeExit unbind([this, &k] {
+    drv->PumpWhileSending = true;
+    ScopeExit unbind([this, &k, drv] {
+        drv->PumpWhileSending = false;
         RestoreReceiveHandler();
         k.kmodem_Flush = {};
         k.kmodem_Out = {};

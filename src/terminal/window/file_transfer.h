@@ -59,8 +59,14 @@ class tFileTransfer {
     std::int32_t RunKmodem(const QString& FileName, bool transmit);
     void Pump();
 
+    // Starts the raw rate meter; RawRate then gives the figure to report for moved bytes.
+    void StartRawMeter();
+    std::uint32_t RawRate(std::uint64_t moved);
+
     TfrmTerminal& w_;
     bool busy_ = false;
+    std::uint64_t rawStartMs_ = 0;
+    bool rawTicked_ = false;
 };
 
 }  // namespace corvel

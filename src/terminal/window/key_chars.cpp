@@ -70,4 +70,71 @@ std::u16string CharactersOf(const QKeyEvent* ke) {
     return out;
 }
 
+std::string TerminalKeySequence(const QKeyEvent* ke) {
+    // Final letter of the cursor-style keys (ESC [ x, or ESC O x for F1 to F4), or the number
+    // of the ESC [ n ~ keys.
+    char letter = 0;
+    int number = 0;
+    bool ss3 = false;
+    switch (ke->key()) {
+        case Qt::Key_Up:
+            letter = 'A';
+            break;
+        case Qt::Key_Down:
+            letter = 'B';
+            break;
+        case Qt::Key_Right:
+            letter = 'C';
+            break;
+        case Qt::Key_Left:
+            letter = 'D';
+            break;
+        case Qt::Key_Home:
+            letter = 'H';
+            break;
+        case Qt::Key_End:
+            letter = 'F';
+            break;
+        case Qt::Key_F1:
+        case Qt::Key_F2:
+        case Qt::Key_F3:
+        case Qt::Key_F4:
+            letter = static_cast<char>('P' + (ke->key() - Qt::Key_F1));
+            ss3 = true;
+            break;
+        case Qt::Key_Insert:
+            number = 2;
+            break;
+        case Qt::Key_Delete:
+            number = 3;
+            break;
+        case Qt::Key_PageUp:
+            number = 5;
+            break;
+        case Qt::Key_PageDown:
+            number = 6;
+            break;
+        default:
+            if (ke->key() >= Qt::Key_F5 && ke->key() <= Qt::Key_F12) {
+                // 15, 17..21, 23, 24: the gaps are the old terminals' unused numbers.
+                static constexpr int kNumbers[] = {15, 17, 18, 19, 20, 21, 23, 24};
+                number = kNumbers[ke->key() - Qt::Key_F5];
+            }
+            break;
+    }
+    if (letter == 0 && number == 0) return {};
+    const Qt::KeyboardModifiers m = ke->modifiers();
+#if defined(Q_OS_MACOS)
+    const bool ctrl = m & Qt::MetaModifier;
+#else
+    const bool ctrl = m & Qt::ControlModifier;
+#endif
+    const int mod =
+        1 + ((m & Qt::ShiftModifier) ? 1 : 0) + ((m & Qt::AltModifier) ? 2 : 0) + (ctrl ? 4 : 0);
+    const std::string suffix = mod > 1 ? ";" + std::to_string(mod) : std::string();
+    if (number != 0) return "\x1b[" + std::to_string(number) + suffix + "~";
+    if (mod > 1) return "\x1b[1" + suffix + letter;
+    return std::string(ss3 ? "\x1bO" : "\x1b[") + letter;
+}
+
 }  // namespace corvel

@@ -11,4 +11,9 @@ namespace corvel {
 
 std::u16string CharactersOf(const QKeyEvent* ke);
 
+// The sequence an xterm sends for a key that moves or edits (arrows, Home, End, Insert, Delete,
+// Page Up and Down) or a function key F1 to F12, with Shift, Alt and Ctrl folded into the
+// sequence the xterm way (Ctrl+Up is ESC [ 1 ; 5 A). Empty for every other key.
+std::string TerminalKeySequence(const QKeyEvent* ke);
+
 }  // namespace corvel

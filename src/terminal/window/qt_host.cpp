@@ -47,6 +47,10 @@ void QtHost::ProcessMessages() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+void QtHost::WaitMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
 void QtHost::Beep() {
     QApplication::beep();
 }

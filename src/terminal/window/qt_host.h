@@ -23,6 +23,7 @@ class QtHost : public Host {
     TimerId StartTimer(std::uint32_t periodMs, TickFn onTick) override;
     void StopTimer(TimerId id) override;
     void ProcessMessages() override;
+    void WaitMessages() override;
     void Beep() override;
 
   private:

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "board/ports.h"
+#include "comport/port_info.h"
 #include "comport/port_scan.h"
 #include "config/config_check.h"
 #include "config/dialog/config.h"
@@ -52,9 +53,11 @@
 #include "terminal/window/file_transfer.h"
 #include "terminal/window/key_chars.h"
 #include "terminal/window/line_control.h"
+#include "terminal/window/port_watch.h"
 #include "terminal/window/qt_host.h"
 #include "terminal/window/rx_view.h"
 #include "terminal/window/status_fields.h"
+#include "terminal/window/send_control.h"
 
 namespace corvel {
 
@@ -130,15 +133,22 @@ TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
 
     ConnectSignals();
     fileTransfer = std::make_unique<tFileTransfer>(*this);
+    portWatch = std::make_unique<PortWatch>(
+        *this, *host_, options_.scanPorts ? options_.scanPorts : ScanAllPorts,
+        options_.describePorts ? options_.describePorts : DescribeSystemPorts);
     FormCreate();
     lineControl = std::make_unique<LineControl>(*this, options_.line);
     // After start-up, so restoring the selected list is not taken for the user's choice.
     commandLists = std::make_unique<CommandLists>(*this);
     displayMenus = std::make_unique<DisplayMenus>(*this);
+    sendControl = std::make_unique<SendControl>(*this);
 }
 
 TfrmTerminal::~TfrmTerminal() {
     FormDestroy();
+    // Its paced sender holds a timer of the host.
+    sendControl.reset();
+    portWatch.reset();  // its timer lives on the host
     // The driver and the engines use the host and the line boxes: free them while both exist.
     if (uartDriver) uartDriver->SetOnReceiveData({});
     lineControl.reset();  // stops its timer while the host exists
@@ -602,6 +612,7 @@ void TfrmTerminal::ReadSettingsAtStart() {
         cbxPort->setEditText(text);
     }
     ApplyListColors();
+    portWatch->Start(!options_.port);
 }
 
 void TfrmTerminal::showEvent(QShowEvent* event) {
@@ -779,7 +790,9 @@ void TfrmTerminal::WriteSettingsAtExit() {
     s.send = cbxSend->isChecked();
     s.wordWrap = cbxWordWrap->isChecked();
     s.rtsCts = cbxRTSCTS->isChecked();
-    s.cmdTerminator = rgrCmdTGroup->checkedId();
+    // CR is kept in a key of its own: this one keeps the meaning older files give it.
+    if (rgrCmdTGroup->checkedId() != SendControl::kTerminatorCr)
+        s.cmdTerminator = rgrCmdTGroup->checkedId();
 
     s.memRxColor = memoUartColor;
     s.memRxFont = memoUartFont;
@@ -795,6 +808,8 @@ void TfrmTerminal::WriteSettingsAtExit() {
 
     WriteExitSettings(*iniFile, s);
     lineControl->WriteSettings(*iniFile);
+    if (sendControl) sendControl->WriteSettings(*iniFile);
+    portWatch->WriteSettings(*iniFile);
 }
 
 void TfrmTerminal::ReportError(const QString& text) {
@@ -974,9 +989,11 @@ void TfrmTerminal::ScanComPorts() {
         printf_Log(ColorMessage, "Found port %s", name.c_str());
     }
     cbxPort->setEditText(text);
+    portWatch->ListRebuilt();
 }
 
 void TfrmTerminal::btnConnectClick() {
+    portWatch->ConnectClicked();
     if (btnConnectTag == 1) {
         uartDriver->Disconnect();
         lineControl->AfterDisconnect();
@@ -1010,9 +1027,9 @@ void TfrmTerminal::btnConnectClick() {
     lostReportQueued_ = false;
     lineControl->BeforeConnect();
     if (!uartDriver->Connect()) {
-        ReportPortRefusal();
-        dialogs_->Warning(this,
-                          QString("Port %1 is already in use or is not available").arg(portText));
+        if (portWatch->Reconnecting()) return;  // quietly: the watch tries again
+        dialogs_->Warning(this, QString("Port %1 is already in use or is not available%2")
+                                    .arg(portText, ReportPortRefusal()));
         return;
     }
     cbxRTSCTSClick();
@@ -1026,14 +1043,23 @@ void TfrmTerminal::btnConnectClick() {
     memoUart->setFocus();
     btnConnect->setText("Disconnect");
     btnConnectTag = 1;
+    portWatch->Connected();
 }
 
-void TfrmTerminal::ReportPortRefusal() {
-    if (uartDriver->LastErrorKind() == PortErrorKind::AccessDenied) {
+QString TfrmTerminal::ReportPortRefusal() {
+    const PortErrorKind kind = uartDriver->LastErrorKind();
+    if (kind == PortErrorKind::AccessDenied) {
         printf_Log(ColorError,
                    "Permission denied: add your user to the group that owns %s (often dialout)",
                    uartDriver->ComPort().c_str());
     }
+    const std::string why = DescribeOpenRefusal(kind, uartDriver->LastErrorMessage());
+    if (why.empty()) return {};
+    // "It is in use by ..." reads as "Port X is in use by ..." in the log.
+    if (kind != PortErrorKind::AccessDenied && why.rfind("It ", 0) == 0)
+        printf_Log(ColorError, "Port %s %s", uartDriver->ComPort().c_str(),
+                   why.substr(3, why.size() - 4).c_str());
+    return "\n" + FromStd(why);
 }
 
 void TfrmTerminal::OnPortLost() {
@@ -1042,6 +1068,7 @@ void TfrmTerminal::OnPortLost() {
     const std::string port = uartDriver->ComPort();
     btnConnectClick();
     printf_Log(ColorError, "Port %s was lost (device removed?)", port.c_str());
+    portWatch->PortLost(port);
 }
 
 void TfrmTerminal::cbxRTSCTSClick() {
@@ -1072,7 +1099,8 @@ void TfrmTerminal::EnableControls(bool a, bool b) {
 // Send path
 
 void TfrmTerminal::rgrCmdTClick() {
-    SendTerminator = rgrCmdTGroup->checkedId() == 0 ? std::string("\n") : std::string("\r\n");
+    const int id = rgrCmdTGroup->checkedId();
+    SendTerminator = id == 0 ? "\n" : id == SendControl::kTerminatorCr ? "\r" : "\r\n";
 }
 
 void TfrmTerminal::edtSendChange() {
@@ -1087,13 +1115,25 @@ void TfrmTerminal::SetDefaultButton(const QString& name) {
 void TfrmTerminal::keyPressEvent(QKeyEvent* event) {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && sendIsDefault_ &&
         btnSend->isEnabled() && btnSend->isVisible()) {
-        btnSend->click();
+        // While a paced send runs the button stops it; Enter still sends the line after it.
+        if (sendControl && sendControl->Busy())
+            RunHandler([this] { SendEditLine(); });
+        else
+            btnSend->click();
         return;
     }
     QMainWindow::keyPressEvent(event);
 }
 
 void TfrmTerminal::btnSendClick() {
+    if (sendControl && sendControl->Busy()) {
+        sendControl->Stop();
+        return;
+    }
+    SendEditLine();
+}
+
+void TfrmTerminal::SendEditLine() {
     if (fileTransferActive) {
         print_Log(ColorWarning, "Command ignored, there are an file being transferred");
         return;
@@ -1101,12 +1141,7 @@ void TfrmTerminal::btnSendClick() {
     if (!uartDriver->Connected()) return;
     const QString text = edtSend->text();
     if (text.isEmpty()) return;
-    std::string bytes = Utf8ToAnsi(ToStd(text));
-    if (cbxSend->isChecked()) bytes += SendTerminator;
-    const auto size = static_cast<std::int32_t>(bytes.size());
-    const std::int32_t sent =
-        uartDriver->SendData(reinterpret_cast<const std::uint8_t*>(bytes.data()), size);
-    ReportShortSend(sent, size);
+    sendControl->SendCommand(text, true);
 }
 
 // A line held off longer than the driver's output time-out drops the rest of the text.
@@ -1131,8 +1166,7 @@ void TfrmTerminal::memoUartKeyPress(char16_t ch) {
     }
     if (cbxRet->isChecked() && ch == 13) ch = 10;
     if (uartDriver->Connected()) {
-        const std::uint8_t byte = static_cast<std::uint8_t>(ch & 0xFF);
-        ReportShortSend(uartDriver->SendData(&byte, 1), 1);
+        sendControl->SendTyped(static_cast<std::uint8_t>(ch & 0xFF));
     } else {
         print_Log(ColorWarning, "UART disconnected");
     }
@@ -1149,6 +1183,7 @@ bool TfrmTerminal::eventFilter(QObject* watched, QEvent* event) {
             }
         } else if (event->type() == QEvent::KeyPress) {
             auto* ke = static_cast<QKeyEvent*>(event);
+            if (sendControl && sendControl->ReceiveWindowKey(ke)) return true;
             const std::u16string chars = CharactersOf(ke);
             const bool consumed = memoUartKeyDown(ke->key(), ke->modifiers(), !chars.empty());
             if (chars.empty()) return consumed;

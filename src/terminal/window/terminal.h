@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "comport/comport.h"
+#include "comport/port_info.h"
 #include "kmodem/u_kmodem.h"
 #include "terminal/cmds_file.h"
 #include "terminal/font_record.h"
@@ -54,7 +55,9 @@ class DisplayMenus;
 class ElapsedClock;
 class LineControl;
 class RxView;
+class PortWatch;
 class StatusFields;
+class SendControl;
 class tFileTransfer;
 
 struct TerminalOptions {
@@ -67,6 +70,8 @@ struct TerminalOptions {
     std::function<std::unique_ptr<ComPortIo>()> makePortIo;
     // Lists the ports present, in enumeration order; empty = this platform's scan.
     std::function<std::vector<std::string>()> scanPorts;
+    // Describes the listed ports (USB ids, driver); empty = this platform's description.
+    std::function<std::vector<PortInfo>(const std::vector<std::string>&)> describePorts;
     // Not owned; null = Qt's dialogs, respectively timers on the Qt event loop.
     Dialogs* dialogs = nullptr;
     Host* host = nullptr;
@@ -133,6 +138,8 @@ class TfrmTerminal : public QMainWindow {
         return sendIsDefault_;
     }
     void btnSendClick();
+    // The send line's text as a command (btnSendClick when no paced send runs).
+    void SendEditLine();
     // True when the key was consumed (it then has no effect in the receive window).
     bool memoUartKeyDown(int key, Qt::KeyboardModifiers modifiers, bool producesCharacter);
     void memoUartKeyPress(char16_t ch);
@@ -142,6 +149,9 @@ class TfrmTerminal : public QMainWindow {
     void btnTxFileClick();
     void btnRxFileClick();
     std::unique_ptr<tFileTransfer> fileTransfer;
+
+    // --- Formats, paste, terminal keys, history, pacing and echo of what is sent ---
+    std::unique_ptr<SendControl> sendControl;
 
     // --- Command lists (operated by commandLists) ---
     std::unique_ptr<CommandLists> commandLists;
@@ -254,6 +264,8 @@ class TfrmTerminal : public QMainWindow {
     std::unique_ptr<StatusFields> status;
     // Frame format, flow control, DTR/RTS, reset pulse, BREAK, modem lines.
     std::unique_ptr<LineControl> lineControl;
+    // Port descriptions, the remembered device, hot-plug and the automatic reconnect.
+    std::unique_ptr<PortWatch> portWatch;
     // Filled and handled by displayMenus (popMenu1-3) and commandLists (popFiles, popCmds).
     std::unique_ptr<DisplayMenus> displayMenus;
     QMenu* popMenu1 = nullptr;
@@ -290,7 +302,8 @@ class TfrmTerminal : public QMainWindow {
     void ReadSettingsAtStart();
     void WriteSettingsAtExit();
     void OnPortLost();
-    void ReportPortRefusal();
+    // Logs why the last connect was refused; the reason as a second line for the box, or empty.
+    QString ReportPortRefusal();
     QString vprintf_Log(std::int32_t color, const char* format, va_list args);
     void AppendLogLine(std::int32_t color, const QString& text);
     void ApplyFont(QWidget* widget, const FontRecord& font);
