@@ -154,7 +154,7 @@ TEST_F(ConnectionTest, LosingTheDeviceDisconnectsAsIfDisconnectWerePressed) {
     EXPECT_FALSE(win.uartDriver->Connected());
     EXPECT_FALSE(win.btnSend->isEnabled());
     EXPECT_TRUE(win.cbxPort->isEnabled());
-    ASSERT_EQ(Log().size(), 2u);
+    ASSERT_EQ(Log().size(), 3u);
     EXPECT_EQ(Log()[0].text, "Disconnected from COM3");
     EXPECT_EQ(Log()[1].text, "Port COM3 was lost (device removed?)");
     EXPECT_EQ(Log()[1].color, kRed);
