@@ -180,6 +180,24 @@ TEST_F(WinePort, ModemLinesAPtyLacksAreToleratedAndThePortKeepsWorking) {
     EXPECT_EQ(EchoRoundTrip(data, 500), data);
 }
 
+TEST_F(WinePort, BreakAndModemStatusAsFarAsWineGoes) {
+    // SetCommBreak / ClearCommBreak and GetCommModemStatus: what Wine on a pty refuses is
+    // printed, and nothing of it may cost the connection.
+    const bool started = drv.SendBreak(20);
+    std::printf("[   INFO   ] BREAK: %s\n",
+                started ? "SetCommBreak taken" : drv.LastErrorMessage().c_str());
+    const std::uint64_t until = host.NowMs() + 200;
+    while (drv.BreakActive() && host.NowMs() < until) host.ProcessMessages();
+    EXPECT_FALSE(drv.BreakActive());
+    ModemStatus st;
+    const bool known = drv.GetModemStatus(st);
+    std::printf("[   INFO   ] modem status: %s\n",
+                known ? "GetCommModemStatus taken" : drv.LastErrorMessage().c_str());
+    EXPECT_TRUE(drv.Connected());
+    const auto data = Pattern(200);
+    EXPECT_EQ(EchoRoundTrip(data, 200), data);
+}
+
 TEST_F(WinePort, ThePollingTimerHandsOverEveryChunkInOrder) {
     std::vector<std::uint8_t> got;
     int calls = 0;

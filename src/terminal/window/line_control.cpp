@@ -67,8 +67,8 @@ LineControl::~LineControl() {
 }
 
 void LineControl::Build() {
-    auto combo = [this](QWidget* parent, const char* name, const QStringList& items,
-                        const QString& tip) {
+    auto combo = [](QWidget* parent, const char* name, const QStringList& items,
+                    const QString& tip) {
         auto* c = new QComboBox(parent);
         c->setObjectName(name);
         c->addItems(items);
