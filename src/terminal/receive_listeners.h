@@ -31,6 +31,7 @@ class ReceiveListeners {
         std::erase_if(listeners_, [id](const auto& entry) { return entry.first == id; });
     }
     bool Empty() const { return listeners_.empty(); }
+    std::size_t Count() const { return listeners_.size(); }
 
     void Feed(const std::uint8_t* data, std::size_t size, std::uint64_t nowMs) {
         if (listeners_.empty() || size == 0) return;
