@@ -63,6 +63,14 @@ class PortWatchTest : public WindowTest {
 
 TEST_F(PortWatchTest, ReconnectsWithTheSameSettingsAndShowsWhatTheBoardSaysFirst) {
     Open();
+    // The switch sits in the port row beside Connect, clear of the other controls.
+    w->show();
+    QCheckBox* box = w->portWatch->cbxReconnect;
+    EXPECT_TRUE(box->isVisible());
+    for (QWidget* other : {static_cast<QWidget*>(w->lblPort), static_cast<QWidget*>(w->cbxPort),
+                           static_cast<QWidget*>(w->btnConnect)})
+        EXPECT_FALSE(box->geometry().intersects(other->geometry()))
+            << other->objectName().toStdString();
     ClickConnect("COM3", "115200");
     ASSERT_EQ(w->btnConnectTag, 1);
     Lose();

@@ -38,8 +38,12 @@ PortWatch::PortWatch(TfrmTerminal& window, Host& host, ScanFn scan, DescribeFn d
     cbxReconnect->setToolTip(
         "When the port is lost, wait for the same device and connect to it again");
     cbxReconnect->setChecked(true);
-    if (auto* row = qobject_cast<QHBoxLayout*>(w_.tsPort->layout()))
-        row->insertWidget(std::max(0, row->count() - 1), cbxReconnect);  // before the stretch
+    // The page's first row holds the port, the baud rate and Connect; the box goes after them.
+    QLayout* page = w_.tsPort->layout();
+    auto* row = qobject_cast<QHBoxLayout*>(page);
+    if (!row && page && page->count() > 0)
+        row = qobject_cast<QHBoxLayout*>(page->itemAt(0)->layout());
+    if (row) row->insertWidget(std::max(0, row->count() - 1), cbxReconnect);  // before the stretch
     connect(w_.cbxPort, &QComboBox::currentTextChanged, this, &PortWatch::ShowDescription);
     connect(cbxReconnect, &QCheckBox::toggled, this, [this](bool on) {
         if (!on) StopWatching();
