@@ -714,7 +714,8 @@ XyReport tXymodem::ResultReport(std::int32_t code, bool transmit) const {
     };
     const auto what = [&]() -> std::string {
         if (filesDone.size() == 1 && protocol != XyProtocol::Ymodem) return filesDone[0];
-        return Printf("%zu file%s", filesDone.size(), filesDone.size() == 1 ? "" : "s");
+        return Printf("%llu file%s", static_cast<unsigned long long>(filesDone.size()),
+                      filesDone.size() == 1 ? "" : "s");
     };
     switch (code) {
         case XY_OK: {
