@@ -6,7 +6,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTextDocument>
@@ -114,11 +113,6 @@ SearchBar::SearchBar(TfrmTerminal& window) : QObject(&window), w(window) {
             }
             Find(backward);
         });
-    }
-    for (auto [menu, target] : {std::pair{w.popMenu1, 0}, std::pair{w.popMenu2, 1}}) {
-        if (!menu) continue;
-        menu->addSeparator();
-        menu->addAction("Find...", this, [this, target = target] { Open(target); });
     }
 }
 

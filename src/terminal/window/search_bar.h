@@ -1,6 +1,6 @@
 #pragma once
 // Find in the receive window or the log: a row under the receive window, opened by the "Find"
-// button of the mode bar, by "Find..." in either window's menu, or by F3. Enter and F3 find the
+// button of the mode bar or by F3 (for the log while it has the focus). Enter and F3 find the
 // next match, Shift+Enter and Shift+F3 the previous one, going round the end; every match in
 // view is highlighted and the view moves to the one found. Escape closes the row.
 //
