@@ -35,6 +35,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
@@ -170,7 +171,7 @@ struct Args {
     bool ceiling = false;   // flood: first a bare read loop on the same pair
     bool coloured = false;  // flood: lines set in colours
     std::string text;       // flood: receive text options on ("colours", "utf8", both by comma)
-    std::string capture;  // flood: raw capture into this file while flooded
+    std::string capture;    // flood: raw capture into this file while flooded
 };
 
 Args Parse(int argc, char** argv) {
@@ -803,6 +804,45 @@ class ExposeWatch : public QObject {
     }
 };
 
+// search: a receive window holding --lines lines of a boot log (the last one saying "PANIC"),
+// the time from the first line to a match on the last line, and round all of them to no match,
+// with the case not mattering (the slower of the two ways). Median of --samples searches.
+int Search(const Args& a) {
+    RxView view;
+    view.resize(800, 400);
+    view.show();
+    std::vector<std::string> lines;
+    lines.reserve(a.lines);
+    for (std::size_t i = 0; i + 1 < a.lines; ++i)
+        lines.push_back("[" + std::to_string(i / 1000.0) + "] sensor " + std::to_string(i % 97) +
+                        ": temp=23.5 C ok, fan 1200 rpm");
+    lines.push_back("[" + std::to_string(a.lines / 1000.0) + "] Kernel PANIC at 0xdeadbeef");
+    view.AppendLines(lines);
+    lines.clear();
+    view.Refresh();
+    const auto timed = [&](const QString& text) {
+        view.SetSearch(text, false);
+        std::vector<double> ms;
+        bool found = false;
+        for (int i = 0; i < std::max(a.samples / 3, 3); ++i) {
+            view.clearSelection();
+            view.verticalScrollBar()->setValue(0);  // from the first line
+            const double s = NowSec();
+            found = view.FindNext(false);
+            ms.push_back((NowSec() - s) * 1000.0);
+        }
+        std::sort(ms.begin(), ms.end());
+        return std::pair{ms[ms.size() / 2], found};
+    };
+    const auto [last, foundLast] = timed("kernel panic");
+    const auto [none, foundNone] = timed("watchdog");
+    std::printf(
+        "lines=%zu\nlast_line_ms=%.2f\nlast_line_found=%d\nno_line_ms=%.2f\n"
+        "no_line_found=%d\n",
+        a.lines, last, foundLast ? 1 : 0, none, foundNone ? 1 : 0);
+    return 0;
+}
+
 int Startup(const Args&) {
     const char* t0text = std::getenv("CORVEL_BENCH_T0");
     QTemporaryDir dir;
@@ -919,7 +959,9 @@ int main(int argc, char** argv) {
     if (a.scenario == "rawrx") return RawRx(a);
     if (a.scenario == "kmwait") return KmWait(a);
     if (a.scenario == "plot") return PlotRun(a);
-    std::fprintf(stderr,
-                 "usage: window_bench paced|flood|idle|long|startup|rawrx|kmwait|plot [options]\n");
+    if (a.scenario == "search") return Search(a);
+    std::fprintf(
+        stderr,
+        "usage: window_bench paced|flood|idle|long|startup|rawrx|kmwait|plot|search [options]\n");
     return 2;
 }

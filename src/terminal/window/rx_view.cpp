@@ -14,6 +14,8 @@
 #include <cmath>
 #include <limits>
 
+#include "terminal/byte_search.h"
+
 namespace corvel {
 
 namespace {
@@ -167,6 +169,7 @@ LineStyle RxView::GetLineStyle(int index) const {
 void RxView::SetUtf8(bool utf8) {
     if (utf8 == utf8_) return;
     utf8_ = utf8;
+    MakeSearch();
     UpdateAdvances();
     repaintAll_ = true;
     ScheduleRefresh();
@@ -566,6 +569,7 @@ void RxView::paintEvent(QPaintEvent* event) {
         const int firstColumn = slice.first;
         const qreal height = wrap_ == NoWrap ? rowHeight : laidOut;
         QList<QTextLayout::FormatRange> ranges;
+        AddMatchRanges(i, firstColumn, ranges);
         const std::int64_t number = firstNumber_ + i;
         if (selection && number >= from.line && number <= to.line) {
             const int length = LengthOf(i);

@@ -15,20 +15,22 @@
 #include <QAbstractScrollArea>
 #include <QString>
 #include <QTextCharFormat>
+#include <QTextLayout>
 #include <QTimer>
 #include <array>
 #include <climits>
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
 #include "terminal/line_box.h"
 
-class QTextLayout;
-
 namespace corvel {
+
+class ByteSearch;
 
 class RxView : public QAbstractScrollArea, public LineBox {
     Q_OBJECT
@@ -60,9 +62,17 @@ class RxView : public QAbstractScrollArea, public LineBox {
     QString toPlainText() const;
     QString selectedText() const;
     bool hasSelection() const;
+    // Index of the line where the selection starts; -1 without one.
+    int SelectionLine() const;
     void clearSelection();
     void copy() const;
     void selectAll();
+
+    // Every match of text in the lines shown is highlighted; an empty text highlights nothing.
+    void SetSearch(const QString& text, bool matchCase);
+    // Selects the next (or previous) match after the selection, or from the first line shown
+    // when nothing is selected, going round the end, and scrolls to it. False when there is none.
+    bool FindNext(bool backward);
 
     // Brings scroll bars, the followed end and the picture up to date now rather than at the
     // next frame.
@@ -117,6 +127,9 @@ class RxView : public QAbstractScrollArea, public LineBox {
     bool jumping_ = false;  // the last refresh moved the view by more than a window
     LineWrapMode wrap_ = WidgetWidth;
     QTimer refreshTimer_;
+    std::unique_ptr<ByteSearch> search_;
+    QString searchText_;
+    bool searchCase_ = false;
 
     void ScheduleRefresh();
     void MarkChanged(std::int64_t number);
@@ -148,6 +161,14 @@ class RxView : public QAbstractScrollArea, public LineBox {
     Place PlaceAt(const QPoint& point) const;
     void ClampSelection();
     Place LastPlace() const;
+    // Builds search_ from searchText_ for the current encoding.
+    void MakeSearch();
+    // Highlights of the matches in the line at index, in the columns of a layout starting at
+    // firstColumn.
+    void AddMatchRanges(int index, int firstColumn, QList<QTextLayout::FormatRange>& ranges) const;
+    int ColumnOf(int index, std::size_t byte) const;
+    std::size_t ByteOf(int index, int column) const;
+    void ShowPlace(Place from, Place to);
 };
 
 }  // namespace corvel

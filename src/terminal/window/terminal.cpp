@@ -54,12 +54,13 @@
 #include "terminal/window/file_transfer.h"
 #include "terminal/window/key_chars.h"
 #include "terminal/window/line_control.h"
-#include "terminal/window/port_watch.h"
 #include "terminal/window/plot_view.h"
+#include "terminal/window/port_watch.h"
 #include "terminal/window/qt_host.h"
 #include "terminal/window/rx_view.h"
-#include "terminal/window/status_fields.h"
+#include "terminal/window/search_bar.h"
 #include "terminal/window/send_control.h"
+#include "terminal/window/status_fields.h"
 
 namespace corvel {
 
@@ -146,6 +147,7 @@ TfrmTerminal::TfrmTerminal(TerminalOptions options, QWidget* parent)
     sendControl = std::make_unique<SendControl>(*this);
     plotControl = std::make_unique<PlotControl>(*this, options_.showPlot);
     capture = std::make_unique<CaptureControl>(*this, options_.captureFile);
+    search = new SearchBar(*this);
 }
 
 TfrmTerminal::~TfrmTerminal() {

@@ -59,6 +59,7 @@ class PlotControl;
 class RxView;
 class PortWatch;
 class StatusFields;
+class SearchBar;
 class SendControl;
 class tFileTransfer;
 
@@ -163,6 +164,8 @@ class TfrmTerminal : public QMainWindow {
     std::unique_ptr<SendControl> sendControl;
     // Capture of the received bytes to a file (its own page).
     std::unique_ptr<CaptureControl> capture;
+    // Find in the receive window and the log (a child of the window).
+    SearchBar* search = nullptr;
 
     // --- Command lists (operated by commandLists) ---
     std::unique_ptr<CommandLists> commandLists;
