@@ -441,12 +441,15 @@ std::int32_t tXymodem::SendOneFile(const std::string& path, bool ymodem, bool& c
     // The ACK taken for the last block may have been a copy of an earlier one (a line that
     // doubles a byte): then the receiver's NAK for the last block is still on its way, and an
     // EOT now would end the file without it. A moment of quiet settles it.
-    for (int repeats = 0; lastSize > 0;) {
+    // An empty file's EOT would follow the receiver's request at once: lrzsz's rb lost one sent
+    // a fraction of a millisecond after its 'C' and sat 14 s before asking again. The same
+    // moment lets the receiver get ready.
+    for (int repeats = 0;;) {
         const std::int32_t c = Get(kQuietEotMs);
         if (c == XY_TIMEOUT) break;
         if (c == XY_USER_CANCEL) return c;
         if (c == XY_CAN && Get(charTimeoutMs) == XY_CAN) return XY_CANCEL_REMOTE;
-        if (c != XY_NAK) continue;
+        if (c != XY_NAK || lastSize == 0) continue;
         if (++repeats > retries) return XY_RETRIES;
         if ((r = SendBlock(lastNumber, block, lastSize, crc)) != XY_OK) return r;
     }
