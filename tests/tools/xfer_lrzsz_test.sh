@@ -76,7 +76,7 @@ PY
 
 # run DIR LRZSZ-COMMAND CORVEL-XFER-ARGS...: one transfer on a fresh pair; sets ours and st.
 run() {
-    local dir=$1 cmd=$2
+    local dir=$1 cmd=$2 began=$SECONDS
     shift 2
     pair
     timeout 30 "$xfer" "$@" --port "$work/a" >"$work/log" 2>&1 &
@@ -87,6 +87,10 @@ run() {
     wait $op
     ours=$?
     unpair
+    # Not failures, but what a stall or a lost last answer looks like, for whoever reads the log.
+    [ $((SECONDS - began)) -gt 10 ] && echo "NOTE $cmd / $*: $((SECONDS - began)) s"
+    grep -h warning "$work/log" | sed "s/^/NOTE $cmd: /"
+    return 0
 }
 
 check() {  # name status-ours status-theirs
