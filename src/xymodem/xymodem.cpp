@@ -20,6 +20,7 @@ constexpr std::int32_t kBad = -1;
 // text a board prints after its start command is no request.
 constexpr std::uint32_t kQuietStartMs = 100;
 constexpr std::uint32_t kQuietEotMs = 100;
+constexpr int kSilentEotTries = 3;
 constexpr std::uint64_t kMaxDrainMs = 10000;
 constexpr int kCrcTriesBeforeSum = 3;
 constexpr std::size_t kReadChunk = 4096;
@@ -355,12 +356,23 @@ std::int32_t tXymodem::SendBlock(std::uint8_t number, const std::uint8_t* data, 
     }
 }
 
+// Every block has been acknowledged when we get here, so the receiver holds the whole file. A
+// receiver that takes the EOT and leaves at once may have its ACK lost with it (a pseudo-terminal
+// dropped with its last bytes still queued, a USB adapter unplugged): lrzsz's rx was seen to exit
+// with success, file complete, while we heard nothing. Waiting out every retry would then turn a
+// finished transfer into a failure minutes later, so a few EOTs met by silence end the file with
+// a warning instead; a NAK still means the receiver is there and gets the full retries.
 std::int32_t tXymodem::SendEot() {
-    for (int errors = 0;;) {
+    for (int errors = 0, silent = 0;;) {
         Put(XY_EOT);
         const std::int32_t r = WaitReply(ackTimeoutMs);
         if (r == XY_ACK) return XY_OK;
         if (r == XY_USER_CANCEL || r == XY_CANCEL_REMOTE) return r;
+        silent = r == XY_TIMEOUT ? silent + 1 : 0;
+        if (silent >= kSilentEotTries) {
+            eotUnanswered = true;
+            return XY_OK;
+        }
         if (++errors > retries) return r == XY_TIMEOUT ? XY_TIMEOUT : XY_RETRIES;
     }
 }
@@ -429,12 +441,15 @@ std::int32_t tXymodem::SendOneFile(const std::string& path, bool ymodem, bool& c
     // The ACK taken for the last block may have been a copy of an earlier one (a line that
     // doubles a byte): then the receiver's NAK for the last block is still on its way, and an
     // EOT now would end the file without it. A moment of quiet settles it.
-    for (int repeats = 0; lastSize > 0;) {
+    // An empty file's EOT would follow the receiver's request at once: lrzsz's rb lost one sent
+    // a fraction of a millisecond after its 'C' and sat 14 s before asking again. The same
+    // moment lets the receiver get ready.
+    for (int repeats = 0;;) {
         const std::int32_t c = Get(kQuietEotMs);
         if (c == XY_TIMEOUT) break;
         if (c == XY_USER_CANCEL) return c;
         if (c == XY_CAN && Get(charTimeoutMs) == XY_CAN) return XY_CANCEL_REMOTE;
-        if (c != XY_NAK) continue;
+        if (c != XY_NAK || lastSize == 0) continue;
         if (++repeats > retries) return XY_RETRIES;
         if ((r = SendBlock(lastNumber, block, lastSize, crc)) != XY_OK) return r;
     }
@@ -448,6 +463,7 @@ std::int32_t tXymodem::TransmitFiles(const std::vector<std::string>& files) {
     maxByteRate = 0;
     bytesDone = fileSize = fileDone = 0;
     filesDone.clear();
+    eotUnanswered = false;
     currentFile.clear();
     target_.clear();
     const bool ymodem = protocol == XyProtocol::Ymodem;
@@ -732,6 +748,8 @@ XyReport tXymodem::ResultReport(std::int32_t code, bool transmit) const {
                     text += Printf("; the file ends in %u bytes of 0x1A, padding or data, kept",
                                    paddingSeen);
             }
+            if (transmit && eotUnanswered)
+                text += "; warning: the receiver never acknowledged the end of the file";
             return {text, XyReportKind::Message};
         }
         case XY_CANCEL_REMOTE:

@@ -166,6 +166,7 @@ class tXymodem {
     std::string refusedName;        // XY_BAD_NAME: what the sender proposed
     std::uint32_t paddingSeen = 0;  // XMODEM receive: 0x1A bytes ending the last block
     bool paddingStripped = false;
+    bool eotUnanswered = false;   // sending: all blocks acknowledged, the EOT met only silence
     std::uint64_t announced = 0;  // XY_SHORT_FILE: the size block 0 gave
 
   private:

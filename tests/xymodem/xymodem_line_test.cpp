@@ -301,6 +301,33 @@ TEST_F(XymodemLine, AFarEndThatNeverComesOrLeavesEndsTheTransfer) {
     EXPECT_LE(line.EndTime(kTx), line.EndTime(kRx) + 100);
 }
 
+// A receiver that takes the EOT and leaves, its ACK lost on the way: the file is whole on its
+// side, so the sender says done, with a warning, after a few silent EOTs rather than every retry.
+TEST_F(XymodemLine, AnEndOfFileMetBySilenceIsDoneWithAWarning) {
+    const fs::path src = dir_ / "in" / "a.bin";
+    const Bytes data = Random(300, 5);
+    WriteAll(src, data);
+    SimLine line(6);
+    End rx(line, kRx, XyProtocol::XmodemCrc, false);
+    End tx(line, kTx, XyProtocol::XmodemCrc, false);
+    rx.xy.stripPadding = true;
+    // Three blocks of 128 bytes, each acknowledged; the next ACK answers the EOT.
+    int acks = 0;
+    rx.xy.xy_Out = [&](const std::uint8_t* c, std::int32_t n) {
+        if (!(n == 1 && c[0] == XY_ACK && ++acks > 3))
+            line.Put(kRx, c, static_cast<std::size_t>(n));
+        return n;
+    };
+    const Outcome o = Run(line, rx, tx, {src.string()});
+    EXPECT_FALSE(o.stuck);
+    EXPECT_EQ(o.rx, XY_OK);
+    EXPECT_EQ(o.tx, XY_OK);
+    EXPECT_EQ(ReadAll(dir_ / "out" / "file.bin"), data);
+    EXPECT_NE(tx.xy.ResultReport(o.tx, true).text.find("warning: the receiver never acknowledged"),
+              std::string::npos);
+    EXPECT_LE(line.EndTime(kTx), line.EndTime(kRx) + 3 * tx.xy.ackTimeoutMs + 1000u);
+}
+
 // Seeded plans of drops, corruption, duplicates and stalls, both directions. Every run ends;
 // a receiver that says success holds the file (YMODEM exactly; XMODEM up to the padding it
 // reports).
