@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "host/codepage.h"
+#include "kmodem/u_kmodem.h"
 
 namespace corvel {
 
@@ -186,16 +187,22 @@ void tXymodem::Label(const std::string& s) {
 void tXymodem::StartRate() {
     if (rateTimer_) return;
     calcByteRate_ = 0;
+    rateTicked_ = false;
+    rateStartMs_ = host_.NowMs();
     rateTimer_ = host_.StartTimer(1000, [this] {
         const std::uint32_t kb = calcByteRate_ / 1024;
         Label(Printf("%u Kbytes/S", kb));
         maxByteRate = std::max(maxByteRate, kb);
         calcByteRate_ = 0;
+        rateTicked_ = true;
     });
 }
 
 void tXymodem::StopRate() {
-    if (rateTimer_) host_.StopTimer(std::exchange(rateTimer_, 0));
+    if (!rateTimer_) return;
+    host_.StopTimer(std::exchange(rateTimer_, 0));
+    // A transfer over before the meter's first tick: its bytes over its time, not "0".
+    if (!rateTicked_) maxByteRate = KBytesPerSecond(bytesDone, host_.NowMs() - rateStartMs_);
 }
 
 void tXymodem::Progress() {

@@ -200,6 +200,8 @@ class tXymodem {
     tXyText lblRate_;
     Host::TimerId rateTimer_ = 0;
     std::uint32_t calcByteRate_ = 0;
+    bool rateTicked_ = false;
+    std::uint64_t rateStartMs_ = 0;
     std::vector<std::uint8_t> in_;
     std::size_t inPos_ = 0;
     std::string target_;

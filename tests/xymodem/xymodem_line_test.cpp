@@ -202,6 +202,17 @@ TEST_F(XymodemLine, YmodemBatchKeepsNamesAndEndsCleanly) {
     // XMODEM has no room for a second file: refused before the line is touched.
     End x(line, kTx, XyProtocol::Xmodem1k, false);
     EXPECT_EQ(x.xy.TransmitFiles(files), XY_ONE_FILE);
+
+    // Over before the one-second meter ticks: the rate is the bytes over the time they took.
+    const std::string small = (dir_ / "in" / "small.bin").string();
+    WriteAll(small, Random(3000, 5));
+    SimLine quick(5);
+    End qrx(quick, kRx, XyProtocol::Ymodem, true);
+    End qtx(quick, kTx, XyProtocol::Ymodem, true);
+    const Outcome q = Run(quick, qrx, qtx, {small});
+    ASSERT_EQ(q.tx, XY_OK);
+    EXPECT_GT(qtx.xy.maxByteRate, 0u);
+    EXPECT_GT(qrx.xy.maxByteRate, 0u);
 }
 
 // A sender's store that proposes whatever name the test wants.
