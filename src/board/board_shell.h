@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "comport/comport_io.h"
 #include "board/shell_keys.h"
+#include "comport/comport_io.h"
 
 namespace corvel {
 
