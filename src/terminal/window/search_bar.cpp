@@ -101,7 +101,8 @@ SearchBar::SearchBar(TfrmTerminal& window) : QObject(&window), w(window) {
     connect(cbxFindCase, &QCheckBox::toggled, this, &SearchBar::Highlight);
     connect(cbxFindIn, &QComboBox::currentIndexChanged, this, &SearchBar::Highlight);
     edtFind->installEventFilter(this);
-    w.memoUart->installEventFilter(this);
+    rxView_ = w.memoUart;
+    rxView_->installEventFilter(this);
 
     auto* next = new QShortcut(QKeySequence(Qt::Key_F3), &w);
     auto* prev = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), &w);
@@ -206,7 +207,7 @@ bool SearchBar::eventFilter(QObject* watched, QEvent* event) {
     }
     // The receive window takes every key for the port, shortcuts included; F3 is the port's only
     // while terminal keys are sent, otherwise it finds here as elsewhere.
-    if (watched == w.memoUart && event->type() == QEvent::ShortcutOverride) {
+    if (watched == rxView_ && event->type() == QEvent::ShortcutOverride) {
         auto* ke = static_cast<QKeyEvent*>(event);
         const bool termKeys =
             w.sendControl && w.sendControl->cbxTermKeys && w.sendControl->cbxTermKeys->isChecked();

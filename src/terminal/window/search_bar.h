@@ -51,6 +51,9 @@ class SearchBar : public QObject {
     void HighlightLog();
 
     TfrmTerminal& w;
+    // The receive view as it was when the filter went on: events keep coming while the window is
+    // torn down, when its members can no longer be read.
+    QObject* rxView_ = nullptr;
 };
 
 }  // namespace corvel
